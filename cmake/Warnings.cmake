@@ -9,3 +9,9 @@ if(MIREL_SANITIZE)
                       -fno-sanitize-recover=undefined)
   add_link_options(-fsanitize=address,undefined)
 endif()
+
+# The fuzz build instruments the libraries for coverage; the fuzz targets
+# themselves link the libFuzzer driver (fuzz/CMakeLists.txt).
+if(MIREL_FUZZ)
+  add_compile_options(-fsanitize=fuzzer-no-link)
+endif()
