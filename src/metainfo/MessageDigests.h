@@ -45,8 +45,10 @@ protected:
   std::int64_t BlockCount = 0;
   bool CompletedValue = false;
 
-private:
+  // Raises when the digest is already complete.
   void CheckOpen() const;
+
+private:
   int BlockSizeValue;
   int DigestSizeValue;
 };
