@@ -137,7 +137,7 @@ std::unique_ptr<TIntString> DecodeString(TStream &stream, std::int32_t lengthSoF
     const int b = stream.ReadByte();
     if (!IsDigit(b))
       break; // the separator is consumed unexamined (':' in well-formed data)
-    n = std::min(Cap, n * 10 + (b - '0'));
+    n = n >= Cap / 10 ? Cap : n * 10 + (b - '0');
   }
   auto node = std::make_unique<TIntString>();
   node->StringValue = ReadUpTo(stream, n);
