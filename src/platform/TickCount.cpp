@@ -1,0 +1,15 @@
+#include "TickCount.h"
+
+#include <ctime>
+
+namespace mirel {
+
+uint32_t GetTickCount() {
+  timespec ts{};
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  uint64_t ms =
+      static_cast<uint64_t>(ts.tv_sec) * 1000u + static_cast<uint64_t>(ts.tv_nsec) / 1000000u;
+  return static_cast<uint32_t>(ms);
+}
+
+} // namespace mirel
