@@ -14,13 +14,12 @@ std::unique_ptr<TObject> DecodeValueAt(TStream &stream, int depth);
 std::unique_ptr<TObjectHash> DecodeDictionaryAt(TStream &stream, int depth);
 std::unique_ptr<TObjectList> DecodeListAt(TStream &stream, int depth);
 
-// Reads up to n bytes in slices, so a declared length far past the end of the
-// data never allocates its full size.
+// Reads up to n bytes, never more than the stream still holds, so a declared
+// length far past the end of the data never allocates its full size.
 std::string ReadUpTo(TStream &stream, std::int64_t n) {
   constexpr std::int64_t Slice = 1 << 20;
+  n = std::min(n, std::max<std::int64_t>(0, stream.Size() - stream.Position()));
   std::string s;
-  const std::int64_t left = std::max<std::int64_t>(0, stream.Size() - stream.Position());
-  s.reserve(static_cast<std::size_t>(std::min({n, left, Slice})));
   std::int64_t got = 0;
   while (got < n) {
     const std::int64_t want = std::min(n - got, Slice);
