@@ -75,7 +75,7 @@ private:
 };
 
 constexpr long kNotifyIntervalMs = 20;
-constexpr long kBufferSize = 256 * 1024;
+constexpr long kBufferSize = 512 * 1024;
 
 void globalInit() {
   static const bool done = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
@@ -149,10 +149,33 @@ bool isHttpScheme(std::string_view scheme) {
   return s == "http" || s == "https";
 }
 
+uint64_t announcedLength(CURL *easy);
+
+// State of one transfer, shared by the loop and curl's write callback.
 struct Transfer {
+  using Clock = std::chrono::steady_clock;
+
   int fd = -1;
   uint64_t received = 0;
   int writeErrno = 0;
+  CURL *easy = nullptr;
+  IBindStatusCallback *callback = nullptr;
+  const std::string *url = nullptr;
+  Clock::time_point lastNotify = Clock::now() - std::chrono::milliseconds(kNotifyIntervalMs);
+  bool aborted = false;
+
+  // Tells the callback how far the transfer is, when it has not heard so for
+  // a notification interval; false when it asked to abort.
+  bool notifyIfDue() {
+    if (!callback || aborted)
+      return !aborted;
+    auto now = Clock::now();
+    if (now - lastNotify < std::chrono::milliseconds(kNotifyIntervalMs))
+      return true;
+    lastNotify = now;
+    aborted = !callback->OnProgress(received, announcedLength(easy), *url);
+    return !aborted;
+  }
 };
 
 size_t writeBody(char *data, size_t size, size_t count, void *user) {
@@ -170,7 +193,9 @@ size_t writeBody(char *data, size_t size, size_t count, void *user) {
     done += static_cast<size_t>(n);
   }
   t->received += total;
-  return total;
+  // One call of curl_multi_perform may read for a long time while data keeps
+  // coming; notify from here too so the window's pump is not held off.
+  return t->notifyIfDue() ? total : 0;
 }
 
 uint64_t announcedLength(CURL *easy) {
@@ -277,6 +302,8 @@ int32_t URLDownloadToFile(const std::string &url, const std::string &fileName,
 
   Transfer transfer;
   transfer.fd = file.get();
+  transfer.callback = callback;
+  transfer.url = &url;
   char errorBuffer[CURL_ERROR_SIZE] = {};
 
   HeaderList headers(curl_slist_append(nullptr, "Cache-Control: no-cache"));
@@ -288,6 +315,7 @@ int32_t URLDownloadToFile(const std::string &url, const std::string &fileName,
     return stop(INET_E_DOWNLOAD_FAILURE, "out of memory");
 
   CURL *h = easy.get();
+  transfer.easy = h;
   curl_easy_setopt(h, CURLOPT_URL, requestUrl.c_str());
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_REDIR_PROTOCOLS_STR, "http,https");
@@ -309,32 +337,22 @@ int32_t URLDownloadToFile(const std::string &url, const std::string &fileName,
   if (!membership.added())
     return stop(INET_E_DOWNLOAD_FAILURE, "cannot start the transfer");
 
-  using Clock = std::chrono::steady_clock;
-  auto lastNotify = Clock::now() - std::chrono::milliseconds(kNotifyIntervalMs);
-  bool aborted = false;
   int running = 1;
-  while (running) {
-    if (curl_multi_perform(multi.get(), &running) != CURLM_OK)
+  while (running && !transfer.aborted) {
+    if (curl_multi_perform(multi.get(), &running) != CURLM_OK || !running || transfer.aborted)
       break;
-    if (!running)
+    if (!transfer.notifyIfDue())
       break;
-    auto now = Clock::now();
-    if (callback && now - lastNotify >= std::chrono::milliseconds(kNotifyIntervalMs)) {
-      lastNotify = now;
-      if (!callback->OnProgress(transfer.received, announcedLength(h), url)) {
-        aborted = true;
-        break;
-      }
-      now = Clock::now();
-    }
     // Short waits, so the callback (and with it the window's message pump)
     // runs often even while nothing arrives, e.g. during a slow connect.
-    auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(now - lastNotify).count();
+    auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(Transfer::Clock::now() -
+                                                                        transfer.lastNotify)
+                      .count();
     int timeout =
         static_cast<int>(std::max<long>(1, kNotifyIntervalMs - static_cast<long>(waited)));
     curl_multi_poll(multi.get(), nullptr, 0, timeout, nullptr);
   }
-  if (aborted)
+  if (transfer.aborted)
     return stop(E_ABORT, "the transfer was aborted");
 
   CURLcode rc = CURLE_RECV_ERROR;
