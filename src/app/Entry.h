@@ -1,0 +1,16 @@
+#pragma once
+
+class QTranslator;
+
+namespace mirel {
+
+// Loads Qt's Korean translation into translator and installs it, so standard
+// buttons read in Korean (OK reads 확인). False when it is not installed.
+bool InstallKoreanTranslation(QTranslator &translator);
+
+// The downloader's main routine: product identity, "-console", the
+// single-instance lock, the Korean translation, the main window and the
+// message loop. Returns the process exit code.
+int RunDownloader(int argc, char **argv);
+
+} // namespace mirel
