@@ -286,7 +286,10 @@ int32_t URLDownloadToFile(const std::string &url, const std::string &fileName,
     return code;
   };
 
-  FileDescriptor file(::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+  // Never through a symbolic link planted at the name: callers delete the
+  // old file first, so a link here is not ours to follow.
+  FileDescriptor file(
+      ::open(fileName.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0644));
   if (file.get() < 0)
     return stop(INET_E_CANNOT_WRITE_FILE,
                 "cannot create " + fileName + ": " + std::strerror(errno));

@@ -187,6 +187,13 @@ TEST_F(URLDownloadToFileTest, AFileThatCannotBeCreatedIsAFailure) {
   EXPECT_EQ(code, INET_E_CANNOT_WRITE_FILE);
   EXPECT_EQ(rec.starts, 1);
   EXPECT_NE(rec.error.find("cannot create"), std::string::npos) << rec.error;
+
+  // A link planted at the name is not followed to overwrite its target.
+  const std::string victim = sandbox_.write("victim.txt", "keep me");
+  fs::create_symlink(victim, sandbox_.file("link"));
+  EXPECT_EQ(URLDownloadToFile(faults_->url("ok/10"), sandbox_.file("link"), nullptr),
+            INET_E_CANNOT_WRITE_FILE);
+  EXPECT_EQ(test::readFile(victim), "keep me");
 }
 
 TEST_F(URLDownloadToFileTest, FetchesFromNginxAlsoThroughEscapesAndRedirects) {
