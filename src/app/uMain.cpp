@@ -473,6 +473,7 @@ bool TfMain::RunFallback() {
   download.Closing = &Closing;
   SetStatusText(TextFallback);
   download.URL = ReadDownloadURL(ProductId);
+  ++FallbackAttempts_;
   if (!download.Fetch(TargetPath))
     return true;
   // A captive portal's page or a cut transfer must never be run as the

@@ -162,6 +162,8 @@ public:
   std::function<void()> OnEndRequested;
   // How often the close handling ran (it must run once).
   int CloseCount() const { return CloseCount_; }
+  // How many HTTP fallback fetches were tried.
+  int FallbackAttempts() const { return FallbackAttempts_; }
 
 protected:
   void showEvent(QShowEvent *event) override;
@@ -182,6 +184,7 @@ private:
   bool ActivationQueued_ = false;
   bool Closed_ = false;
   int CloseCount_ = 0;
+  int FallbackAttempts_ = 0;
   QPoint DragOffset_;
   bool Dragging_ = false;
   int64_t GaugeTotal_ = 0;

@@ -18,8 +18,10 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <unistd.h>
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -232,4 +234,191 @@ TEST(Window, PreparationFailuresEndTheDownloader) {
       EXPECT_FALSE(fs::exists(run.Engine() + "_WConio.pyd"));
     }
   }
+}
+
+namespace {
+
+// Captures standard error (the trace lines) for one scope.
+class StderrCapture {
+public:
+  explicit StderrCapture(const std::string &path) : path_(path) {
+    fflush(stderr);
+    saved_ = dup(2);
+    const int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(fd, 2);
+    close(fd);
+  }
+  ~StderrCapture() { Restore(); }
+  std::string Restore() {
+    if (saved_ >= 0) {
+      fflush(stderr);
+      dup2(saved_, 2);
+      close(saved_);
+      saved_ = -1;
+    }
+    return readFile(path_);
+  }
+
+private:
+  std::string path_;
+  int saved_ = -1;
+};
+
+// A published product: metainfo, setup file and Download.ini on nginx.
+struct Published {
+  Published(RunFolders &run, const std::string &setup, const std::string &served,
+            const std::string &waitTime)
+      : Server(run.Server) {
+    fs::create_directories(run.Server + "files");
+    WriteFile(run.Server + "mirelS.setup.exe.torrent",
+              MakeMetainfo("setup.sh", setup, "http://127.0.0.1:1/announce", 32768));
+    WriteFile(run.Server + "files/setup.sh", served);
+    WriteFile(run.Server + "Download.ini",
+              "[Connection]\r\nWaitTime=" + waitTime +
+                  "\r\n[Download]\r\nMIRELS=" + Server.url("files/setup.sh") + "\r\n");
+  }
+  NginxServer Server;
+};
+
+} // namespace
+
+// No peers: after the waiting time the file comes over HTTP, is checked,
+// copied next to the downloader (replacing an older copy) and run.
+TEST(Window, FallbackCompletesCopiesAndOpensTheSetup) {
+  RunFolders run;
+  const std::string mark = run.Box.file("setup-ran");
+  const std::string setup = SetupScript(mark, std::string(100000, 'p'));
+  Published pub(run, setup, setup, "0");
+  WriteFile(run.Own + "setup.sh", "older setup");
+  MessageBoxAnswerer answerer;
+  StderrCapture err(run.Box.file("stderr"));
+  TfMain w({pub.Server.url(), run.Own, false});
+  bool shot = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (!shot && w.btnCancel->Tag == 1 && w.isVisible()) {
+      shot = true;
+      SaveScreenshot(w, "complete");
+      EXPECT_EQ(Text(w.lbTranDes), "전송이 완료되었습니다. 설치 시작 버튼을 누르세요.");
+      EXPECT_EQ(w.btnCancel->text().toStdString(), "종료");
+      EXPECT_EQ(Text(w.lblPercentage), "100%");
+      EXPECT_EQ(w.Gauge1->value(), w.Gauge1->maximum());
+    }
+  });
+  watch.start(1);
+  w.show();
+  ASSERT_TRUE(Until([&] { return w.CloseCount() == 1; }, 30s));
+  const std::string trace = err.Restore();
+  EXPECT_TRUE(shot);
+  EXPECT_EQ(w.ProgressState, 2);
+  EXPECT_EQ(readFile(run.Own + "setup.sh"), setup);
+  EXPECT_TRUE(waitFor([&] { return fs::exists(mark); }, 10s));
+  EXPECT_FALSE(fs::exists(run.Engine()));
+  EXPECT_EQ(readFile(run.Work() + "setup.sh"), setup);
+  EXPECT_TRUE(fs::exists(run.Work() + "Download.ini"));
+  EXPECT_NE(trace.find("CompleteDownloadCallback begin\\n\n"), std::string::npos);
+  EXPECT_NE(trace.find("CompleteDownloadCallback::ShellExecute ret=42\\n\n"), std::string::npos);
+  EXPECT_NE(trace.find("CompleteDownloadCallback end\\n\n"), std::string::npos);
+  // The only box possible is the engine start failure of a build without one.
+  for (const SeenBox &box : answerer.Seen) {
+    EXPECT_EQ(box.Text, "ZULdnheadless.exe 를 실행하는데 오류가 발생했습니다.");
+    EXPECT_EQ(box.Caption, "오류");
+  }
+}
+
+// The server's file is not the one the metainfo describes: it is refused
+// at every tick and never opened.
+TEST(Window, FallbackFileThatDiffersIsNeverOpened) {
+  RunFolders run;
+  const std::string mark = run.Box.file("setup-ran");
+  const std::string setup = SetupScript(mark, std::string(50000, 'p'));
+  std::string portal = setup;
+  portal[portal.size() - 10] = 'X';
+  Published pub(run, setup, portal, "0");
+  MessageBoxAnswerer answerer;
+  TfMain w({pub.Server.url(), run.Own, false});
+  w.show();
+  ASSERT_TRUE(Until([&] { return w.FallbackAttempts() >= 2; }, 20s));
+  EXPECT_EQ(w.btnCancel->Tag, 0);
+  EXPECT_FALSE(fs::exists(run.Work() + "setup.sh"));
+  QTest::mouseClick(w.btnCancel, Qt::LeftButton);
+  EXPECT_EQ(w.CloseCount(), 1);
+  EXPECT_TRUE(fs::is_empty(run.Own));
+  EXPECT_FALSE(fs::exists(mark));
+}
+
+// Transferring: the bar spans the setup file; the worked example's title
+// shows as listed; cancel stops everything and opens nothing.
+TEST(Window, TransferringThenCancel) {
+  RunFolders run;
+  const std::string mark = run.Box.file("setup-ran");
+  std::string setup = SetupScript(mark);
+  setup.resize(10485760, '#');
+  Published pub(run, setup, setup, "600");
+  MessageBoxAnswerer answerer;
+  TfMain w({pub.Server.url(), run.Own, false});
+  SaveScreenshot(w, "preparing");
+  w.show();
+  ASSERT_TRUE(Until([&] { return w.timerUpdateMonitor->isActive(); }));
+  EXPECT_EQ(Text(w.lbTranDes), "서버에 접속중입니다. 잠시만 기다려 주세요.");
+  EXPECT_EQ(w.Gauge1->maximum(), 10485760);
+  EXPECT_EQ(w.Gauge1->value(), 0);
+  EXPECT_EQ(w.SetupFileName, "setup.sh");
+  EXPECT_EQ(w.TargetPath, run.Work() + "setup.sh");
+  for (const mirel::TBundleRow &row : mirel::BundleTable)
+    EXPECT_TRUE(fs::exists(run.Engine() + row.FileName)) << row.FileName;
+
+  mirel::TSlotFigures figures;
+  figures.TotalLength = 10485760;
+  mirel::ApplyStatusTitle(
+      "12% Up: 0.00 MB @ 0.00 kB/s Down: 1.50 MB @ 512.00 kB/s | Leeching: 12.0%", figures,
+      10485760, w.ProgressState, w);
+  EXPECT_EQ(Text(w.lbTranDes), "총 1 MB / 10 MB 를 받았습니다.");
+  EXPECT_EQ(Text(w.lblPercentage), "15.0%");
+  EXPECT_EQ(Text(w.lbRemain), "17 초");
+  EXPECT_EQ(Text(w.lbSpeed), "512.00 KB/S");
+  EXPECT_EQ(w.Gauge1->value(), 1572864);
+  SaveScreenshot(w, "transferring");
+
+  QTest::mouseClick(w.btnCancel, Qt::LeftButton);
+  EXPECT_EQ(w.CloseCount(), 1);
+  EXPECT_FALSE(w.timerUpdateMonitor->isActive());
+  EXPECT_FALSE(fs::exists(run.Engine()));
+  EXPECT_TRUE(fs::is_empty(run.Own));
+  for (const auto &slot : w.Engines.Slots)
+    EXPECT_EQ(slot.Engine, nullptr);
+}
+
+// Lengths that do not fit the bar's 32-bit range are scaled.
+TEST(Window, BarScalesLargeAndEmptyTotals) {
+  RunFolders run;
+  TfMain w({DeadServerUrl(), run.Own, false});
+  struct Case {
+    int64_t total;
+    int64_t at;
+    int maximum;
+    int value;
+  };
+  const std::array<Case, 5> cases{{
+      {0, 0, 1, 0},
+      {1000, 500, 1000, 500},
+      {int64_t(1) << 31, int64_t(1) << 30, 1 << 30, 1 << 29},
+      {int64_t(3) << 31, int64_t(3) << 30, int(3u << 29), int(3u << 28)},
+      {int64_t(1) << 40, int64_t(1) << 41, 1 << 30, 1 << 30},
+  }};
+  for (const Case &c : cases) {
+    w.SetGaugeTotal(c.total);
+    EXPECT_EQ(w.Gauge1->maximum(), c.maximum) << c.total;
+    const int64_t shown = w.SetProgressBytes(c.at);
+    EXPECT_EQ(shown, std::min(c.at, c.total)) << c.total;
+    EXPECT_EQ(w.Gauge1->value(), c.value) << c.total;
+  }
+  // The percentage follows the bytes, not the scaled bar.
+  mirel::TSlotFigures figures;
+  figures.TotalLength = int64_t(3) << 31;
+  w.SetGaugeTotal(figures.TotalLength);
+  mirel::ApplyStatusTitle("x Up: 0.00 MB @ 0.00 kB/s Down: 1536.00 MB @ 1024.00 kB/s | Leeching: ",
+                          figures, figures.TotalLength, w.ProgressState, w);
+  EXPECT_EQ(Text(w.lblPercentage), "25.0%");
+  EXPECT_EQ(Text(w.lbTranDes), "총 1536 MB / 6144 MB 를 받았습니다.");
 }
