@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstring>
 #include <curl/curl.h>
+#include <exception>
 #include <fcntl.h>
 #include <memory>
 #include <unistd.h>
@@ -163,19 +164,39 @@ struct Transfer {
   const std::string *url = nullptr;
   Clock::time_point lastNotify = Clock::now() - std::chrono::milliseconds(kNotifyIntervalMs);
   bool aborted = false;
+  std::string failure; // what a progress handler threw
 
   // Tells the callback how far the transfer is, when it has not heard so for
   // a notification interval; false when it asked to abort.
   bool notifyIfDue() {
+    if (aborted || now() - lastNotify < std::chrono::milliseconds(kNotifyIntervalMs))
+      return !aborted;
+    return notify();
+  }
+
+  bool notify() {
+    lastNotify = now();
     if (!callback || aborted)
       return !aborted;
-    auto now = Clock::now();
-    if (now - lastNotify < std::chrono::milliseconds(kNotifyIntervalMs))
-      return true;
-    lastNotify = now;
-    aborted = !callback->OnProgress(received, announcedLength(easy), *url);
+    // This may run inside curl's write callback, which no exception may
+    // cross: one thrown by the window's handlers ends the transfer instead.
+    try {
+      aborted = !callback->OnProgress(received, announcedLength(easy), *url);
+    } catch (const std::exception &e) {
+      aborted = true;
+      failure = e.what();
+    } catch (...) {
+      aborted = true;
+      failure = "unknown exception";
+    }
     return !aborted;
   }
+
+  std::string abortText() const {
+    return failure.empty() ? "the transfer was aborted" : "the transfer was aborted: " + failure;
+  }
+
+  static Clock::time_point now() { return Clock::now(); }
 };
 
 size_t writeBody(char *data, size_t size, size_t count, void *user) {
@@ -356,7 +377,7 @@ int32_t URLDownloadToFile(const std::string &url, const std::string &fileName,
     curl_multi_poll(multi.get(), nullptr, 0, timeout, nullptr);
   }
   if (transfer.aborted)
-    return stop(E_ABORT, "the transfer was aborted");
+    return stop(E_ABORT, transfer.abortText());
 
   CURLcode rc = CURLE_RECV_ERROR;
   int pending = 0;
@@ -386,8 +407,8 @@ int32_t URLDownloadToFile(const std::string &url, const std::string &fileName,
   if (!file.close())
     return stop(INET_E_CANNOT_WRITE_FILE, "cannot write " + fileName + ": " + std::strerror(errno));
 
-  if (callback && !callback->OnProgress(transfer.received, announcedLength(h), url))
-    return stop(E_ABORT, "the transfer was aborted");
+  if (!transfer.notify())
+    return stop(E_ABORT, transfer.abortText());
   keepFile = true;
   return stop(S_OK, {});
 }

@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <functional>
 #include <random>
+#include <stdexcept>
 
 namespace mirel {
 namespace {
@@ -155,6 +156,19 @@ TEST_F(URLDownloadToFileTest, AbortFromTheCallbackEndsTheTransfer) {
   EXPECT_NE(rec.error, "");
   EXPECT_EQ(rec.progress.size(), 1u);
   EXPECT_FALSE(fs::exists(sandbox_.file("a")));
+}
+
+TEST_F(URLDownloadToFileTest, AnExceptionFromTheCallbackAbortsCleanly) {
+  Recorder rec;
+  rec.keepGoing = [&] {
+    if (!rec.progress.empty() && rec.progress.back().first > 0)
+      throw std::runtime_error("handler failed");
+    return true;
+  };
+  int32_t code = URLDownloadToFile(faults_->url("ok/3000000"), sandbox_.file("t"), &rec);
+  EXPECT_EQ(code, E_ABORT);
+  EXPECT_NE(rec.error.find("handler failed"), std::string::npos) << rec.error;
+  EXPECT_FALSE(fs::exists(sandbox_.file("t")));
 }
 
 TEST_F(URLDownloadToFileTest, OtherSchemesAndBadURLsNeverStart) {
