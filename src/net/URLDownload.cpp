@@ -27,9 +27,14 @@ uint32_t clamp32(uint64_t v) {
                                                   : static_cast<uint32_t>(v);
 }
 
-std::string twoDigits(int64_t v) {
-  std::string s = std::to_string(v);
-  return s.size() < 2 ? "0" + s : s;
+// " 05 분": a blank, at least two digits, a blank, the unit.
+void appendPart(std::string &out, int64_t value, const char *unit) {
+  out += ' ';
+  if (value < 10)
+    out += '0';
+  out += std::to_string(value);
+  out += ' ';
+  out += unit;
 }
 
 } // namespace
@@ -117,19 +122,16 @@ std::string TURLDownload::RemainTimeText(int64_t seconds) {
   std::string result;
   int64_t s = seconds;
   if (s >= 3600) {
-    result = " " + twoDigits(s / 3600) + " 시간";
+    appendPart(result, s / 3600, "시간");
     s %= 3600;
   }
   if (s >= 60) {
-    result += " " + twoDigits(s / 60) + " 분";
+    appendPart(result, s / 60, "분");
     s %= 60;
   } else {
-    result += " 00 분";
+    appendPart(result, 0, "분");
   }
-  if (s >= 1)
-    result += " " + twoDigits(s) + " 초";
-  else
-    result += " 00 초";
+  appendPart(result, s >= 1 ? s : 0, "초");
   return result;
 }
 
