@@ -207,17 +207,20 @@ void TfMain::imgBKMouseDown(QMouseEvent *event) {
 }
 
 bool TfMain::eventFilter(QObject *watched, QEvent *event) {
-  if (event->type() == QEvent::KeyPress) {
+  if (event->type() == QEvent::KeyPress && watched != this) {
     auto *key = static_cast<QKeyEvent *>(event);
+    // A key the control ignores travels on to the window: remember it so
+    // the handler runs once.
+    PreviewedKey_ = key;
     FormKeyDown(key->key(), key->modifiers());
   }
   return QWidget::eventFilter(watched, event);
 }
 
 void TfMain::keyPressEvent(QKeyEvent *event) {
-  // A key a child ignored arrives here too; the filter has seen it already.
-  if (focusWidget() == nullptr || focusWidget() == this)
+  if (event != PreviewedKey_)
     FormKeyDown(event->key(), event->modifiers());
+  PreviewedKey_ = nullptr;
   QWidget::keyPressEvent(event);
 }
 

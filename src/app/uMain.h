@@ -185,6 +185,7 @@ private:
   bool Closed_ = false;
   int CloseCount_ = 0;
   int FallbackAttempts_ = 0;
+  const QKeyEvent *PreviewedKey_ = nullptr;
   QPoint DragOffset_;
   bool Dragging_ = false;
   int64_t GaugeTotal_ = 0;

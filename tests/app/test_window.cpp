@@ -422,3 +422,92 @@ TEST(Window, BarScalesLargeAndEmptyTotals) {
   EXPECT_EQ(Text(w.lblPercentage), "25.0%");
   EXPECT_EQ(Text(w.lbTranDes), "총 1536 MB / 6144 MB 를 받았습니다.");
 }
+
+namespace {
+
+// Puts a program of our choosing into a free slot as if it were the engine,
+// after stopping whatever engine the preparation started.
+mirel::TDownload &HostProgram(TfMain &w, const std::string &program, const std::string &args) {
+  w.Engines.ReleaseSlot(-1);
+  mirel::HeadlessOptions options;
+  options.QuitBound = 300ms;
+  options.MakeView = w.EngineHost.ConsoleViews();
+  mirel::TDownload &slot = w.Engines.Slots[1];
+  slot = mirel::TDownload{};
+  slot.Engine = std::make_unique<mirel::THeadlessDownloader>(w.MetainfoPath, "\"" + program + "\"",
+                                                             args, true, std::move(options));
+  slot.Active = slot.Engine->Running();
+  slot.MetainfoFile = w.MetainfoPath;
+  slot.TotalLength = w.Metainfo->TotalLength;
+  return slot;
+}
+
+} // namespace
+
+// An engine that ends by itself before any progress no longer strands the
+// run: the monitor goes on and the fallback follows after the waiting time.
+TEST(Window, EngineExitBeforeProgressStillFallsBack) {
+  RunFolders run;
+  const std::string mark = run.Box.file("setup-ran");
+  const std::string setup = SetupScript(mark);
+  Published pub(run, setup, setup, "3");
+  MessageBoxAnswerer answerer;
+  TfMain w({pub.Server.url(), run.Own, false});
+  w.show();
+  ASSERT_TRUE(Until([&] { return w.timerUpdateMonitor->isActive(); }));
+  mirel::TDownload &slot = HostProgram(w, "/bin/sh", "-c \"exit 3\"");
+  ASSERT_TRUE(slot.Active);
+  // The first tick finds the engine gone and releases its slot...
+  ASSERT_TRUE(Until([&] { return slot.Exited; }, 10s));
+  EXPECT_EQ(w.ProgressState, 0);
+  // ...and the monitor keeps going into the fallback.
+  ASSERT_TRUE(Until([&] { return w.CloseCount() == 1; }, 20s));
+  EXPECT_EQ(w.ProgressState, 2);
+  EXPECT_EQ(readFile(run.Own + "setup.sh"), setup);
+  EXPECT_TRUE(waitFor([&] { return fs::exists(mark); }, 10s));
+}
+
+// Ctrl+Alt+Shift+V shows the engine console, +H hides it; with a modifier
+// missing, or once the fallback was chosen, the keys do nothing.
+TEST(Window, ConsoleKeys) {
+  RunFolders run;
+  const std::string setup = SetupScript(run.Box.file("setup-ran"));
+  Published pub(run, setup, setup, "600");
+  MessageBoxAnswerer answerer;
+  TfMain w({pub.Server.url(), run.Own, false});
+  w.show();
+  ASSERT_TRUE(Until([&] { return w.timerUpdateMonitor->isActive(); }));
+  mirel::TDownload &slot = HostProgram(w, "/bin/cat", "");
+  ASSERT_TRUE(slot.Active);
+  const Qt::KeyboardModifiers all = Qt::ControlModifier | Qt::AltModifier | Qt::ShiftModifier;
+  struct Case {
+    Qt::Key key;
+    Qt::KeyboardModifiers mods;
+    bool visibleAfter;
+  };
+  const std::array<Case, 7> cases{{
+      {Qt::Key_V, Qt::ControlModifier | Qt::AltModifier, false},
+      {Qt::Key_V, Qt::ControlModifier | Qt::ShiftModifier, false},
+      {Qt::Key_V, Qt::AltModifier | Qt::ShiftModifier, false},
+      {Qt::Key_V, all, true},
+      {Qt::Key_X, all, true},
+      {Qt::Key_H, Qt::ControlModifier | Qt::AltModifier, true},
+      {Qt::Key_H, all, false},
+  }};
+  for (const Case &c : cases) {
+    // The focused button passes keys to the window's handler first.
+    QTest::keyClick(w.btnCancel, c.key, c.mods);
+    EXPECT_EQ(slot.Engine->ConsoleVisible(), c.visibleAfter) << c.key << " " << c.mods;
+  }
+  QTest::keyClick(&w, Qt::Key_V, all);
+  EXPECT_TRUE(slot.Engine->ConsoleVisible());
+  QTest::keyClick(&w, Qt::Key_H, all);
+  EXPECT_FALSE(slot.Engine->ConsoleVisible());
+
+  w.ProgressState = 2;
+  QTest::keyClick(w.btnCancel, Qt::Key_V, all);
+  EXPECT_FALSE(slot.Engine->ConsoleVisible());
+  QTest::mouseClick(w.btnCancel, Qt::LeftButton);
+  EXPECT_EQ(w.CloseCount(), 1);
+  EXPECT_EQ(slot.Engine, nullptr);
+}
