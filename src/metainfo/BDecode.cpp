@@ -33,6 +33,20 @@ std::string ReadUpTo(TStream &stream, std::int64_t n) {
   return s;
 }
 
+// The rest of a length and the string's bytes, after the first length digit.
+std::string ReadStringBytes(TStream &stream, std::int32_t lengthSoFar) {
+  // Saturate instead of wrapping: no declared length can exceed the data.
+  constexpr std::int64_t Cap = std::int64_t{1} << 62;
+  std::int64_t n = std::max<std::int32_t>(lengthSoFar, 0);
+  for (;;) {
+    const int b = stream.ReadByte();
+    if (!IsDigit(b))
+      break; // the separator is consumed unexamined (':' in well-formed data)
+    n = n >= Cap / 10 ? Cap : n * 10 + (b - '0');
+  }
+  return ReadUpTo(stream, n);
+}
+
 std::unique_ptr<TIntString> MakePosition(std::int64_t value) {
   auto node = std::make_unique<TIntString>();
   node->IntegerValue = value;
@@ -58,6 +72,7 @@ std::unique_ptr<TObject> DecodeValueAt(TStream &stream, int depth) {
 
 std::unique_ptr<TObjectList> DecodeListAt(TStream &stream, int depth) {
   auto list = std::make_unique<TObjectList>();
+  list->Items.reserve(4); // one allocation for the usual short lists (paths, tiers)
   for (;;) {
     const int b = stream.ReadByte();
     if (b < 0 || b == 'e')
@@ -75,12 +90,12 @@ std::unique_ptr<TObjectHash> DecodeDictionaryAt(TStream &stream, int depth) {
   int b;
   while (IsDigit(b = stream.ReadByte())) {
     anyKey = true;
-    const std::unique_ptr<TIntString> key = DecodeString(stream, b - '0');
+    const std::string key = ReadStringBytes(stream, b - '0');
     const std::int64_t start = stream.Position();
     std::unique_ptr<TObject> value = DecodeValueAt(stream, depth);
-    if (value && !key->StringValue.empty())
-      dict->Put(key->StringValue, std::move(value));
-    if (key->StringValue == "info") {
+    if (value && !key.empty())
+      dict->Put(key, std::move(value));
+    if (key == "info") {
       const std::int64_t end = stream.Position();
       dict->Put("_info_start", MakePosition(start));
       dict->Put("_info_length", MakePosition(end - start));
@@ -129,17 +144,8 @@ std::unique_ptr<TIntString> DecodeInteger(TStream &stream) {
 }
 
 std::unique_ptr<TIntString> DecodeString(TStream &stream, std::int32_t lengthSoFar) {
-  // Saturate instead of wrapping: no declared length can exceed the data.
-  constexpr std::int64_t Cap = std::int64_t{1} << 62;
-  std::int64_t n = std::max<std::int32_t>(lengthSoFar, 0);
-  for (;;) {
-    const int b = stream.ReadByte();
-    if (!IsDigit(b))
-      break; // the separator is consumed unexamined (':' in well-formed data)
-    n = n >= Cap / 10 ? Cap : n * 10 + (b - '0');
-  }
   auto node = std::make_unique<TIntString>();
-  node->StringValue = ReadUpTo(stream, n);
+  node->StringValue = ReadStringBytes(stream, lengthSoFar);
   return node;
 }
 

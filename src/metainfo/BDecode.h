@@ -13,7 +13,7 @@
 namespace mirel {
 
 // A decoded integer, a decoded byte string, or a position entry.
-class TIntString : public TObject {
+class TIntString final : public TObject {
 public:
   std::string StringValue;       // bytes of a string; empty for integers
   std::int64_t IntegerValue = 0; // value of an integer; 0 for strings

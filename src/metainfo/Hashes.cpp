@@ -18,8 +18,12 @@ std::uint32_t KeyHash(std::string_view key) {
 }
 
 const THashRecord *THash::Find(std::string_view key, std::uint32_t h) const {
-  if (!Heads)
+  if (!Heads) {
+    for (const THashRecord &r : Records)
+      if (r.Hash == h && r.Key == key)
+        return &r;
     return nullptr;
+  }
   for (std::int32_t i = Heads[h & BucketMask]; i >= 0; i = Records[i].Next) {
     if (Records[i].Key == key)
       return &Records[i];
@@ -27,13 +31,30 @@ const THashRecord *THash::Find(std::string_view key, std::uint32_t h) const {
   return nullptr;
 }
 
-void THash::AddRecord(std::string_view key, std::uint32_t h, int itemIndex) {
-  if (!Heads) {
-    Heads = std::make_unique<std::int32_t[]>(2 * BucketCount);
-    std::fill_n(Heads.get(), 2 * BucketCount, -1);
+void THash::BuildChains() {
+  Heads = std::make_unique<std::int32_t[]>(2 * BucketCount);
+  std::fill_n(Heads.get(), 2 * BucketCount, -1);
+  for (std::size_t i = 0; i < Records.size(); ++i) {
+    const std::uint32_t bucket = Records[i].Hash & BucketMask;
+    std::int32_t &tail = Heads[BucketCount + bucket];
+    if (tail < 0)
+      Heads[bucket] = static_cast<std::int32_t>(i);
+    else
+      Records[tail].Next = static_cast<std::int32_t>(i);
+    tail = static_cast<std::int32_t>(i);
   }
+}
+
+void THash::AddRecord(std::string_view key, std::uint32_t h, int itemIndex) {
+  if (Records.empty())
+    Records.reserve(4);
   const auto index = static_cast<std::int32_t>(Records.size());
   Records.push_back(THashRecord{h, itemIndex, std::string(key), -1});
+  if (!Heads) {
+    if (Records.size() > ScanLimit)
+      BuildChains();
+    return;
+  }
   const std::uint32_t bucket = h & BucketMask;
   std::int32_t &tail = Heads[BucketCount + bucket];
   if (tail < 0)
@@ -67,6 +88,8 @@ void TObjectHash::Put(std::string_view key, std::unique_ptr<TObject> obj) {
     return;
   }
   const int index = LastItemIndex() + 1;
+  if (Items.empty())
+    Items.reserve(4);
   if (LastItemIndex() < index)
     SetItemCount(index + 1);
   Items[index] = std::move(obj);

@@ -62,14 +62,18 @@ protected:
   void AddRecord(std::string_view key, std::uint32_t h, int itemIndex);
 
 private:
-  // Records of all buckets; each bucket is a chain through Next. The chain ends
-  // are allocated on first use: most decoded dictionaries hold a few keys.
+  // Records of all buckets; each bucket is a chain through Next. Most decoded
+  // dictionaries hold a few keys, so the chain ends are only made once a table
+  // outgrows a short scan; until then a lookup scans the records in order,
+  // which finds the same entry as the bucket would.
+  static constexpr std::size_t ScanLimit = 8;
+  void BuildChains();
   std::vector<THashRecord> Records;
   std::unique_ptr<std::int32_t[]> Heads; // BucketCount heads, then BucketCount tails
 };
 
 // A THash that stores and owns one object per key.
-class TObjectHash : public THash {
+class TObjectHash final : public THash {
 public:
   TObjectHash() = default;
   ~TObjectHash() override = default;

@@ -20,7 +20,7 @@ public:
 };
 
 // Ordered list that owns its elements.
-class TObjectList : public TObject {
+class TObjectList final : public TObject {
 public:
   std::vector<std::unique_ptr<TObject>> Items;
 };

@@ -29,8 +29,8 @@ public:
   // Moves by delta bytes from the current position.
   void SeekRelative(std::int64_t delta) { Seek(Position() + delta); }
 
-  // Reads one byte; -1 at the end of the data.
-  int ReadByte() {
+  // Reads one byte; -1 at the end of the data. The decoder's hot path.
+  virtual int ReadByte() {
     unsigned char b;
     return Read(&b, 1) == 1 ? b : -1;
   }
@@ -46,6 +46,11 @@ public:
   TFileStream &operator=(const TFileStream &) = delete;
 
   std::size_t Read(void *buffer, std::size_t count) override;
+  int ReadByte() override {
+    if (Next == Filled && !Fill())
+      return -1;
+    return Buffer[Next++];
+  }
   std::int64_t Position() const override { return BufferStart + static_cast<std::int64_t>(Next); }
   std::int64_t Size() const override { return FileSize; }
   void Seek(std::int64_t position) override;
@@ -68,6 +73,11 @@ public:
   explicit TMemoryStream(std::string bytes) : Bytes(std::move(bytes)) {}
 
   std::size_t Read(void *buffer, std::size_t count) override;
+  int ReadByte() override {
+    if (Pos >= static_cast<std::int64_t>(Bytes.size()))
+      return -1;
+    return static_cast<unsigned char>(Bytes[static_cast<std::size_t>(Pos++)]);
+  }
   std::int64_t Position() const override { return Pos; }
   std::int64_t Size() const override { return static_cast<std::int64_t>(Bytes.size()); }
   void Seek(std::int64_t position) override;
