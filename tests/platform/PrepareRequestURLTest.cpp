@@ -13,7 +13,7 @@ struct Case {
 };
 
 TEST(PrepareRequestURL, DecodesUnreservedEscapesInHostAndPathOnly) {
-  static const std::array<Case, 19> cases{{
+  static const std::array<Case, 20> cases{{
       {"http://127.0.0.1:8080/a.bin", "http://127.0.0.1:8080/a.bin"},
       {"http://127%2E0%2E0%2E1:8080/a.bin", "http://127.0.0.1:8080/a.bin"},
       {"http://www%2Eexample%2ecom/mirelS%2Esetup%2Eexe%2Etorrent",
@@ -26,6 +26,8 @@ TEST(PrepareRequestURL, DecodesUnreservedEscapesInHostAndPathOnly) {
       {"http://h/with space", "http://h/with%20space"},
       {"http://h/\xC7\xD1\xB1\xDB.exe", "http://h/%C7%D1%B1%DB.exe"},
       {"http://h/x#fragment", "http://h/x"},
+      // Backslashes go to the server as they are.
+      {"http://h/a\\b\\c.exe", "http://h/a\\b\\c.exe"},
       {"http://h/%2", "http://h/%2"},
       {"", ""},
       {"http://", ""},
