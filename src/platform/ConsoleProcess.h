@@ -22,6 +22,8 @@ namespace mirel {
 //
 // The program never outlives its host: it gets SIGKILL when the host dies
 // (parent-death signal) and a hang-up when the terminal's master side closes.
+// The parent-death signal follows the thread that starts the program, so
+// start it from the window's thread, which lives as long as the host.
 class ConsoleProcess {
 public:
   static constexpr std::uint32_t StillActive = 259;

@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <fstream>
 #include <gtest/gtest.h>
+#include <iostream>
 #include <sys/mount.h>
 #include <sys/statvfs.h>
 
@@ -118,6 +119,8 @@ protected:
     mountPoint = sandbox.path() / "disk";
     std::filesystem::create_directory(mountPoint);
     mounted = mount("tmpfs", mountPoint.c_str(), "tmpfs", 0, "size=1m") == 0;
+    if (!mounted)
+      std::cerr << "no tmpfs here; the test folder's own filesystem is used\n";
   }
   void TearDown() override {
     if (mounted)
