@@ -77,11 +77,19 @@ void checkWritable(const std::string &target, bool singleFile) {
     throw ETransferError("cannot create the folder for " + target + ": " + ec.message());
   if (singleFile) {
     // Opening it now, as the transfer will, finds a read-only disk or a
-    // folder in the way before any peer is contacted.
-    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC, 0644);
+    // folder in the way before any peer is contacted. A file made only for
+    // this goes again, so nothing needs checking.
+    bool made = true;
+    int fd = ::open(target.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0 && errno == EEXIST) {
+      made = false;
+      fd = ::open(target.c_str(), O_WRONLY | O_CLOEXEC);
+    }
     if (fd < 0)
       throw ETransferError("cannot write " + target + ": " + std::strerror(errno));
     ::close(fd);
+    if (made)
+      ::unlink(target.c_str());
   } else if (::access(target.c_str(), W_OK) != 0) {
     throw ETransferError("cannot write into " + target + ": " + std::strerror(errno));
   }
@@ -286,8 +294,11 @@ TransferStatus TransferSession::status() {
   const lt::torrent_status st = torrent_.status();
   TransferStatus s;
   switch (st.state) {
-  case lt::torrent_status::checking_files:
   case lt::torrent_status::checking_resume_data:
+    // A brief look before the real work, whatever is on disk.
+    s.phase = TransferPhase::Starting;
+    break;
+  case lt::torrent_status::checking_files:
     s.phase = TransferPhase::Checking;
     s.progress = st.progress;
     break;

@@ -162,7 +162,7 @@ std::string httpGet(int port, const std::string &target) {
   return body == std::string::npos ? std::string() : reply.substr(body + 4);
 }
 
-Tracker::Tracker(const std::vector<std::string> &infoHashes) {
+Tracker::Tracker(const std::vector<std::string> &infoHashes, int port) {
   // Not under TMPDIR: a test's own temporary folder may be closed to others.
   std::string pattern = "/tmp/mirel-tracker-XXXXXX";
   if (mkdtemp(pattern.data()) == nullptr)
@@ -177,7 +177,7 @@ Tracker::Tracker(const std::vector<std::string> &infoHashes) {
   }
   chmod(whitelist.c_str(), 0644);
 
-  port_ = freePort();
+  port_ = port > 0 ? port : freePort();
   process_ = std::make_unique<ChildProcess>(
       std::vector<std::string>{"opentracker", "-i", "127.0.0.1", "-p", std::to_string(port_), "-P",
                                std::to_string(port_), "-w", whitelist.string()},
@@ -197,8 +197,12 @@ Tracker::~Tracker() {
   fs::remove_all(folder_, ec);
 }
 
+std::string Tracker::announceUrl(int port) {
+  return "http://127.0.0.1:" + std::to_string(port) + "/announce";
+}
+
 std::string Tracker::announceUrl() const {
-  return "http://127.0.0.1:" + std::to_string(port_) + "/announce";
+  return announceUrl(port_);
 }
 
 bool Tracker::accepts(const std::string &infoHash) const {
@@ -229,7 +233,7 @@ const char *peerClientName(PeerClient client) {
 }
 
 Peer::Peer(PeerClient client, const std::string &torrentPath, const std::string &folder,
-           bool seedOnly, const std::string &logPath) {
+           bool seedOnly, const std::string &logPath, int uploadLimitKiB) {
   port_ = freePort();
   std::vector<std::string> argv;
   if (client == PeerClient::Aria2) {
@@ -248,6 +252,8 @@ Peer::Peer(PeerClient client, const std::string &torrentPath, const std::string 
             "--stop-with-process=" + std::to_string(getpid())};
     // A seeder stays until stopped; a leecher ends once the data is complete.
     argv.push_back(seedOnly ? "--seed-ratio=0.0" : "--seed-time=0");
+    if (uploadLimitKiB > 0)
+      argv.push_back("--max-overall-upload-limit=" + std::to_string(uploadLimitKiB) + "K");
     argv.push_back(torrentPath);
   } else {
     // Its configuration folder turns off everything but the tracker.

@@ -33,7 +33,10 @@ std::string httpGet(int port, const std::string &target);
 // /tmp with modes the user "nobody" can read, as opentracker drops to it.
 class Tracker {
 public:
-  explicit Tracker(const std::vector<std::string> &infoHashes);
+  // port 0 takes a free one; give one (from freePort()) when the metainfo
+  // must name the tracker before the tracker can list its hash.
+  explicit Tracker(const std::vector<std::string> &infoHashes, int port = 0);
+  static std::string announceUrl(int port);
   ~Tracker();
   Tracker(const Tracker &) = delete;
   Tracker &operator=(const Tracker &) = delete;
@@ -62,8 +65,9 @@ const char *peerClientName(PeerClient client);
 // once the data is complete and checked (use finished()).
 class Peer {
 public:
+  // uploadLimitKiB 0: no limit.
   Peer(PeerClient client, const std::string &torrentPath, const std::string &folder, bool seedOnly,
-       const std::string &logPath);
+       const std::string &logPath, int uploadLimitKiB = 0);
   ~Peer() = default;
   Peer(const Peer &) = delete;
   Peer &operator=(const Peer &) = delete;
