@@ -59,6 +59,33 @@ TEST(EngineOptionsText, ExamplesCharacterForCharacter) {
         << c.what;
 }
 
+TEST(EngineOptionsText, ExampleCommandLinesSplitIntoTheirArguments) {
+  const std::string exe = "/tmp/mirelS_TXDownTemp/ZULdnheadless.exe";
+  const std::vector<std::string> head{exe,        "--responsefile", Metainfo,
+                                      "--saveas", Target,           "--max_uploads",
+                                      "10",       "--min_uploads",  "3"};
+  TEngineSettings minPort;
+  minPort.MinPort = 6882;
+  TEngineSettings limited;
+  limited.UploadRateUnlimited = false;
+  struct Case {
+    TEngineSettings settings;
+    std::vector<std::string> tail;
+  };
+  const std::array<Case, 3> cases{{
+      {{}, {"--display_interval", "1"}},
+      {minPort, {"--minport", "6882", "--display_interval", "1"}},
+      {limited, {"--max_upload_rate", "200", "--display_interval", "1"}},
+  }};
+  for (const auto &c : cases) {
+    auto expected = head;
+    expected.insert(expected.end(), c.tail.begin(), c.tail.end());
+    const std::string line =
+        "\"" + exe + "\" " + EngineOptionsText(c.settings, Metainfo, Target, false);
+    EXPECT_EQ(SplitCommandLine(line), expected) << line;
+  }
+}
+
 TEST(SplitCommandLine, WindowsRules) {
   struct Case {
     const char *line;
