@@ -81,6 +81,11 @@ TObject *TObjectHash::Get(std::string_view key) const {
   return Items[rec->ItemIndex].get();
 }
 
+TObject *TObjectHash::Lookup(std::string_view key) const {
+  const THashRecord *rec = Find(key, KeyHash(key));
+  return rec ? Items[rec->ItemIndex].get() : nullptr;
+}
+
 void TObjectHash::Put(std::string_view key, std::unique_ptr<TObject> obj) {
   const std::uint32_t h = KeyHash(key);
   if (const THashRecord *rec = Find(key, h)) {

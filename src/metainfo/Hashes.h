@@ -80,6 +80,9 @@ public:
 
   // Raises EHashInvalidKeyError for an empty key, EHashFindError when absent.
   TObject *Get(std::string_view key) const;
+  // The object under key, or nullptr when absent: Contains and Get in one
+  // lookup. Raises EHashInvalidKeyError for an empty key.
+  TObject *Lookup(std::string_view key) const;
   // Stores obj under key, releasing an object stored there before. The table
   // takes ownership (also when it raises EHashInvalidKeyError).
   void Put(std::string_view key, std::unique_ptr<TObject> obj);

@@ -172,14 +172,15 @@ bool TTorrentFile::LoadFromStream(TStream &stream) {
         for (std::size_t i = 0; i < files.size(); ++i) {
           const auto &entry = As<TObjectHash>(files[i].get());
           std::int64_t length = 0;
-          if (entry.Contains("length"))
-            length = Number(entry, "length");
+          // One lookup per key here: file lists can be long.
+          if (TObject *node = entry.Lookup("length"))
+            length = As<TIntString>(node).IntegerValue;
           else
             Errors.push_back("Corrupt File: files[" + std::to_string(i) +
                              "] is missing a \"length\" segment");
           std::string name, path;
-          if (entry.Contains("path")) {
-            const auto &parts = Item<TObjectList>(entry, "path").Items;
+          if (TObject *node = entry.Lookup("path")) {
+            const auto &parts = As<TObjectList>(node).Items;
             for (std::size_t k = 0; k < parts.size(); ++k) {
               const std::string &part = As<TIntString>(parts[k].get()).StringValue;
               if (k + 1 < parts.size()) {
