@@ -36,7 +36,7 @@ bool InstallKoreanTranslation(QTranslator &translator) {
          QCoreApplication::installTranslator(&translator);
 }
 
-int RunDownloader(int argc, char **argv) {
+int RunDownloader(int argc, char **argv, const std::function<void(QWidget &)> &onShown) {
   const bool showEngineConsole = ParseShowEngineConsole(argc, argv);
   const std::string title = ApplicationTitle(DisplayName, ProductId);
 
@@ -71,6 +71,8 @@ int RunDownloader(int argc, char **argv) {
         qApp, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
   };
   fMain.show();
+  if (onShown)
+    onShown(fMain);
   if (!fMain.EndRequested())
     QApplication::exec();
   return 0;

@@ -1,6 +1,9 @@
 #pragma once
 
+#include <functional>
+
 class QTranslator;
+class QWidget;
 
 namespace mirel {
 
@@ -11,6 +14,7 @@ bool InstallKoreanTranslation(QTranslator &translator);
 // The downloader's main routine: product identity, "-console", the
 // single-instance lock, the Korean translation, the main window and the
 // message loop. Returns the process exit code.
-int RunDownloader(int argc, char **argv);
+// onShown, when given, runs once the window has been shown (benchmarks).
+int RunDownloader(int argc, char **argv, const std::function<void(QWidget &)> &onShown = {});
 
 } // namespace mirel

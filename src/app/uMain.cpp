@@ -416,6 +416,8 @@ void TfMain::FormActivate() {
   MetainfoPath = EngineFolder + MetainfoFileName;
   Gauge1->setRange(0, 13);
   Gauge1->setValue(0);
+  // The fetch below blocks without the loop: show the window first.
+  Repaint();
 
   if (FetchURLToFile(ServerBaseUrl + MetainfoFileName, MetainfoPath) != 0) {
     MessageBox(TextServerDown, CaptionWarning, QMessageBox::Critical);
