@@ -40,6 +40,8 @@ void TMessageDigest::TransformBlocks(const std::uint8_t *, std::size_t count) {
 
 void TMessageDigest::Update(const void *data, std::size_t count) {
   CheckOpen();
+  if (count == 0)
+    return; // data may be null then, and memcpy must not see it
   auto p = static_cast<const std::uint8_t *>(data);
   const auto block = static_cast<std::size_t>(BlockSizeValue);
   if (BufferedCount > 0) {
