@@ -40,7 +40,7 @@ opentracker -i 127.0.0.1 -p "$tport" -P "$tport" -w "$work/whitelist" >"$work/tr
 pids+=($!)
 escaped=$(echo "$hash" | sed 's/../%&/g')
 for _ in $(seq 200); do
-  if curl -sf "http://127.0.0.1:$tport/announce?info_hash=$escaped&peer_id=-BENCH-000000000000&port=1&uploaded=0&downloaded=0&left=1&compact=1" 2>/dev/null | grep -q interval; then
+  if curl -sf "http://127.0.0.1:$tport/announce?info_hash=$escaped&peer_id=-BENCH-0000000000000&port=1&uploaded=0&downloaded=0&left=1&compact=1" 2>/dev/null | grep -q interval; then
     break
   fi
   sleep 0.05

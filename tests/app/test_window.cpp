@@ -4,7 +4,9 @@
 
 #include "app/Bundle.h"
 #include "app/Identity.h"
+#include "metainfo/Streams.h"
 #include "metainfo/TorrentFile.h"
+#include "platform/URLDownloadToFile.h"
 
 #include "freeport.h"
 #include "httpservers.h"
@@ -18,6 +20,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <csignal>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -378,7 +381,7 @@ TEST(Window, TransferringThenCancel) {
   EXPECT_EQ(Text(w.lbRemain), "17 초");
   EXPECT_EQ(Text(w.lbSpeed), "512.00 KB/S");
   EXPECT_EQ(w.Gauge1->value(), 1572864);
-  SaveScreenshot(w, "transferring");
+  SaveScreenshot(w, "transferring-worked-example");
 
   QTest::mouseClick(w.btnCancel, Qt::LeftButton);
   EXPECT_EQ(w.CloseCount(), 1);
@@ -510,4 +513,105 @@ TEST(Window, ConsoleKeys) {
   QTest::mouseClick(w.btnCancel, Qt::LeftButton);
   EXPECT_EQ(w.CloseCount(), 1);
   EXPECT_EQ(slot.Engine, nullptr);
+}
+
+namespace {
+
+// A swarm on loopback: opentracker with the metainfo's hash whitelisted and
+// an aria2c seeder held to a fixed upload rate.
+class Swarm {
+public:
+  Swarm(RunFolders &run, const std::string &metainfo, const std::string &content, int trackerPort)
+      : run_(run) {
+    mirel::TTorrentFile meta;
+    mirel::TMemoryStream stream(metainfo);
+    EXPECT_TRUE(meta.LoadFromStream(stream));
+    const std::string dir = run.Box.path().string() + "/swarm/";
+    fs::create_directories(dir + "seed");
+    WriteFile(dir + "whitelist", meta.InfoHashHex + "\n");
+    WriteFile(dir + "seed/" + meta.Name, content);
+    WriteFile(dir + "m.torrent", metainfo);
+    const std::string port = std::to_string(trackerPort);
+    tracker_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{"opentracker", "-i", "127.0.0.1", "-p", port, "-P", port, "-w",
+                                 dir + "whitelist"},
+        dir + "tracker.log");
+    // The whitelist is read a moment after the tracker listens: wait until a
+    // (not "stopped") announce is accepted before the seeder starts.
+    std::string escaped;
+    for (size_t i = 0; i < meta.InfoHashHex.size(); i += 2)
+      escaped += "%" + meta.InfoHashHex.substr(i, 2);
+    const std::string announce = "http://127.0.0.1:" + port + "/announce?info_hash=" + escaped +
+                                 "&peer_id=-TEST-00000000000000&port=1&uploaded=0&downloaded=0" +
+                                 "&left=1&compact=1";
+    Ready = waitFor(
+        [&] {
+          return mirel::URLDownloadToFile(announce, dir + "announce", nullptr) == 0 &&
+                 readFile(dir + "announce").find("interval") != std::string::npos;
+        },
+        10s, 50ms);
+    if (!Ready)
+      ADD_FAILURE() << "the tracker never accepted the announce";
+    seeder_ = std::make_unique<ChildProcess>(
+        std::vector<std::string>{
+            "aria2c", "-d", dir + "seed", "--seed-ratio=0.0", "--bt-seed-unverified=true",
+            "--enable-dht=false", "--enable-dht6=false", "--bt-enable-lpd=false",
+            "--enable-peer-exchange=false", "--listen-port=" + std::to_string(freePort()),
+            "--max-overall-upload-limit=1M", "--summary-interval=0", dir + "m.torrent"},
+        dir + "seed.log");
+  }
+  bool Ready = false;
+
+private:
+  RunFolders &run_;
+  std::unique_ptr<ChildProcess> tracker_;
+  std::unique_ptr<ChildProcess> seeder_;
+};
+
+} // namespace
+
+// The BitTorrent journey with the real engine: progress from the engine's
+// title, "Seeding", the completion display, then the setup program runs.
+TEST(Window, BitTorrentJourneyWithARealSeeder) {
+  RunFolders run;
+  const std::string mark = run.Box.file("setup-ran");
+  std::string setup = SetupScript(mark);
+  setup.resize(5 * 1048576, '#');
+  const int trackerPort = freePort();
+  const std::string metainfo = MakeMetainfo(
+      "setup.sh", setup, "http://127.0.0.1:" + std::to_string(trackerPort) + "/announce", 65536);
+  WriteFile(run.Server + "mirelS.setup.exe.torrent", metainfo);
+  WriteFile(run.Server + "Download.ini", "[Connection]\r\nWaitTime=600\r\n");
+  NginxServer server(run.Server);
+  Swarm swarm(run, metainfo, setup, trackerPort);
+  ASSERT_TRUE(swarm.Ready);
+
+  MessageBoxAnswerer answerer;
+  TfMain w({server.url(), run.Own, false});
+  int enginePid = -1;
+  bool shot = false;
+  QTimer watch;
+  QObject::connect(&watch, &QTimer::timeout, [&] {
+    if (enginePid < 0 && w.Engines.Slots[0].Engine)
+      enginePid = w.Engines.Slots[0].Engine->ProcessId();
+    if (!shot && w.ProgressState == 1 && w.btnCancel->Tag == 0) {
+      shot = true;
+      SaveScreenshot(w, "transferring");
+    }
+  });
+  watch.start(5);
+  w.show();
+  ASSERT_TRUE(Until([&] { return w.CloseCount() == 1; }, 60s));
+  EXPECT_TRUE(answerer.Seen.empty());
+  EXPECT_TRUE(shot);
+  EXPECT_EQ(w.ProgressState, 1);
+  EXPECT_EQ(w.FallbackAttempts(), 0);
+  EXPECT_EQ(w.btnCancel->Tag, 1);
+  EXPECT_EQ(readFile(run.Own + "setup.sh"), setup);
+  EXPECT_TRUE(waitFor([&] { return fs::exists(mark); }, 10s));
+  EXPECT_FALSE(fs::exists(run.Engine()));
+  EXPECT_TRUE(fs::exists(run.Work() + "Download.ini"));
+  // No engine is left behind.
+  ASSERT_GT(enginePid, 0);
+  EXPECT_NE(kill(enginePid, 0), 0);
 }
