@@ -10,14 +10,15 @@
 namespace mirel {
 
 TFileStream::TFileStream(const std::string &path) {
-  Fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // Non-blocking so that a FIFO cannot stall the open; regular files ignore it.
+  Fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
   if (Fd < 0)
     throw EStreamError("Cannot open file \"" + path + "\": " + std::strerror(errno));
   struct stat st {};
   if (::fstat(Fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-    const int err = S_ISDIR(st.st_mode) ? EISDIR : errno;
+    const std::string why = S_ISDIR(st.st_mode) ? std::strerror(EISDIR) : "not a regular file";
     ::close(Fd);
-    throw EStreamError("Cannot open file \"" + path + "\": " + std::strerror(err));
+    throw EStreamError("Cannot open file \"" + path + "\": " + why);
   }
   FileSize = st.st_size;
   Buffer = std::make_unique<unsigned char[]>(BufferSize);

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <sys/stat.h>
 
 using namespace mirel;
 
@@ -81,6 +82,11 @@ TEST(Streams, UnopenableFilesRaise) {
   } catch (const EStreamError &e) {
     EXPECT_NE(std::string(e.what()).find("missing"), std::string::npos);
   }
+  // A FIFO with no writer must neither block nor be read as a file.
+  const std::string fifo = box.file("fifo");
+  ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+  EXPECT_THROW(TFileStream{fifo}, EStreamError);
+  EXPECT_THROW(TFileStream("/dev/null"), EStreamError);
   const std::string empty = box.write("empty", "");
   TFileStream s(empty);
   EXPECT_EQ(s.ReadByte(), -1);
