@@ -50,7 +50,9 @@ NginxServer::NginxServer(const std::string &root) {
          << "error_log " << dir << "/error.log warn;\n"
          << "events { worker_connections 256; }\n"
             "http {\n"
-            "  access_log off;\n"
+            "  access_log "
+         << dir
+         << "/access.log;\n"
             "  default_type application/octet-stream;\n"
             "  sendfile on;\n"
             "  client_body_temp_path "
@@ -74,6 +76,10 @@ NginxServer::NginxServer(const std::string &root) {
 
 std::string NginxServer::url(const std::string &path) const {
   return joinUrl(port_, path);
+}
+
+std::string NginxServer::accessLog() const {
+  return readFile(dir_.file("access.log"));
 }
 
 FaultServer::FaultServer() {

@@ -17,6 +17,8 @@ public:
   int port() const { return port_; }
   // "http://127.0.0.1:<port>/" + path (a leading "/" of path is dropped).
   std::string url(const std::string &path = {}) const;
+  // The access log so far: one "combined" line per request served.
+  std::string accessLog() const;
 
 private:
   Sandbox dir_; // configuration, logs and temporary files
