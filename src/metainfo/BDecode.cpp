@@ -72,14 +72,17 @@ std::unique_ptr<TObject> DecodeValueAt(TStream &stream, int depth) {
 
 std::unique_ptr<TObjectList> DecodeListAt(TStream &stream, int depth) {
   auto list = std::make_unique<TObjectList>();
-  list->Items.reserve(4); // one allocation for the usual short lists (paths, tiers)
   for (;;) {
     const int b = stream.ReadByte();
     if (b < 0 || b == 'e')
       break;
     stream.SeekRelative(-1);
-    if (auto value = DecodeValueAt(stream, depth))
+    if (auto value = DecodeValueAt(stream, depth)) {
+      // One allocation for the usual short lists (paths, tiers); none for empty ones.
+      if (list->Items.empty())
+        list->Items.reserve(4);
       list->Items.push_back(std::move(value));
+    }
   }
   return list;
 }
