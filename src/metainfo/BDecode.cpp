@@ -1,6 +1,7 @@
 #include "metainfo/BDecode.h"
 
 #include <algorithm>
+#include <array>
 
 namespace mirel {
 
@@ -153,13 +154,22 @@ std::unique_ptr<TIntString> DecodeString(TStream &stream, std::int32_t lengthSoF
 }
 
 std::string BytesToHex(std::string_view bytes, std::size_t maxCount) {
-  static constexpr char Digits[] = "0123456789abcdef";
+  // Both digits of every byte value, so each byte costs one table read.
+  static const auto Pairs = [] {
+    static constexpr char Digits[] = "0123456789abcdef";
+    std::array<char, 512> t{};
+    for (int b = 0; b < 256; ++b) {
+      t[2 * b] = Digits[b >> 4];
+      t[2 * b + 1] = Digits[b & 15];
+    }
+    return t;
+  }();
   const std::size_t count = std::min(bytes.size(), maxCount);
   std::string out(2 * count, '\0');
   for (std::size_t i = 0; i < count; ++i) {
     const auto b = static_cast<unsigned char>(bytes[i]);
-    out[2 * i] = Digits[b >> 4];
-    out[2 * i + 1] = Digits[b & 15];
+    out[2 * i] = Pairs[2 * b];
+    out[2 * i + 1] = Pairs[2 * b + 1];
   }
   return out;
 }
