@@ -21,6 +21,7 @@
 
 #include <array>
 #include <csignal>
+#include <cstdlib>
 #include <fcntl.h>
 #include <filesystem>
 #include <fstream>
@@ -614,4 +615,72 @@ TEST(Window, BitTorrentJourneyWithARealSeeder) {
   // No engine is left behind.
   ASSERT_GT(enginePid, 0);
   EXPECT_NE(kill(enginePid, 0), 0);
+}
+
+namespace {
+
+// A small tmpfs mounted on a folder for one test (needs root; unmounted in
+// the destructor).
+class Tmpfs {
+public:
+  Tmpfs(const std::string &dir, const std::string &options) : dir_(dir) {
+    fs::create_directories(dir);
+    const std::string cmd = "mount -t tmpfs -o " + options + " tmpfs '" + dir + "' 2>/dev/null";
+    Mounted = std::system(cmd.c_str()) == 0;
+  }
+  ~Tmpfs() {
+    if (Mounted)
+      (void)!std::system(("umount -l '" + dir_ + "'").c_str());
+  }
+  bool Mounted = false;
+
+private:
+  std::string dir_;
+};
+
+} // namespace
+
+// The two failures of the engine start: too little disk space ends the
+// downloader; an engine that cannot run leaves the run to the fallback.
+TEST(Window, DiskFullEndsAndEngineThatCannotRunFallsBack) {
+  struct Case {
+    const char *what;
+    const char *mountOptions;
+    size_t setupSize;
+    const char *boxText;
+    const char *caption;
+    bool ends;
+  };
+  const std::array<Case, 2> cases{{
+      {"disk full", "size=16m", 24 * 1048576, "디스크 공간이 부족합니다. 프로그램을 종료합니다.",
+       "경고", true},
+      {"engine cannot run", "size=64m,noexec", 4096,
+       "ZULdnheadless.exe 를 실행하는데 오류가 발생했습니다.", "오류", false},
+  }};
+  for (const Case &c : cases) {
+    SCOPED_TRACE(c.what);
+    RunFolders run;
+    Tmpfs tmpfs(run.Temp, c.mountOptions);
+    if (!tmpfs.Mounted)
+      GTEST_SKIP() << "cannot mount a tmpfs here";
+    const std::string setup = SetupScript(run.Box.file("setup-ran"), std::string(c.setupSize, '#'));
+    Published pub(run, setup, setup, "0");
+    MessageBoxAnswerer answerer;
+    TfMain w({pub.Server.url(), run.Own, false});
+    w.show();
+    if (c.ends) {
+      ASSERT_TRUE(Until([&] { return w.EndRequested(); }));
+      EXPECT_FALSE(w.timerUpdateMonitor->isActive());
+    } else {
+      ASSERT_TRUE(Until([&] { return w.CloseCount() == 1; }, 20s));
+      EXPECT_EQ(w.ProgressState, 2);
+      EXPECT_EQ(readFile(run.Own + "setup.sh"), setup);
+    }
+    ASSERT_GE(answerer.Seen.size(), 1u);
+    EXPECT_EQ(answerer.Seen[0].Text, c.boxText);
+    EXPECT_EQ(answerer.Seen[0].Caption, c.caption);
+    EXPECT_EQ(answerer.Seen[0].Icon, QMessageBox::Critical);
+    for (const auto &slot : w.Engines.Slots)
+      EXPECT_EQ(slot.Engine, nullptr);
+  }
 }
