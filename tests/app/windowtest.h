@@ -2,11 +2,14 @@
 
 #include "app/uMain.h"
 
+#include "httpservers.h"
 #include "sandbox.h"
 
 #include <QMessageBox>
 #include <QTimer>
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -60,5 +63,41 @@ void SaveScreenshot(QWidget &window, const std::string &name);
 
 // A setup program: a shell script that leaves a mark file when it runs.
 std::string SetupScript(const std::string &markPath, const std::string &padding = {});
+
+// A base URL where nothing listens.
+std::string DeadServerUrl();
+
+// Processes events until the predicate holds or the deadline passes.
+bool Until(const std::function<bool()> &predicate,
+           std::chrono::milliseconds deadline = std::chrono::seconds(20));
+
+std::string Text(QLabel *label);
+void WriteFile(const std::string &path, const std::string &bytes);
+
+// Captures standard error (the trace lines) for one scope.
+class StderrCapture {
+public:
+  explicit StderrCapture(const std::string &path);
+  ~StderrCapture();
+  // Stops capturing; returns what was captured.
+  std::string Restore();
+
+private:
+  std::string path_;
+  int saved_ = -1;
+};
+
+// A published product on nginx: the metainfo of setup, "files/setup.sh"
+// serving the bytes served, and a Download.ini with the waiting time and
+// the fallback URL.
+struct Published {
+  Published(RunFolders &run, const std::string &setup, const std::string &served,
+            const std::string &waitTime);
+  NginxServer Server;
+};
+
+// Puts a program of our choosing into slot 1 as if it were the engine,
+// after stopping whatever engine the preparation started.
+TDownload &HostProgram(TfMain &w, const std::string &program, const std::string &args);
 
 } // namespace mirel::test
