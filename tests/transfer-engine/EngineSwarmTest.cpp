@@ -103,6 +103,10 @@ struct LeechCase {
   bool damagedCopyOnDisk; // the target already holds partly wrong data
 };
 
+void PrintTo(const LeechCase &c, std::ostream *os) {
+  *os << peerClientName(c.seeder) << (c.damagedCopyOnDisk ? " over a damaged copy" : "");
+}
+
 class EngineLeeches : public testing::TestWithParam<LeechCase> {};
 
 TEST_P(EngineLeeches, FileArrivesByteIdenticalAndTheTitlesTellTheStory) {
@@ -182,6 +186,51 @@ TEST(EngineSeeds, Aria2DownloadsFromTheEngine) {
       10s))
       << engine.titles().back();
   expectSaneTitles(engine.titles(), false);
+  quitWithQ(engine);
+}
+
+// Where the data goes and what is trusted, seen without any peer: the
+// tracker named in the metainfo is not running.
+TEST(EngineTarget, MultiFileTorrentLandsInTheFolderGivenAsSaveAs) {
+  Sandbox box;
+  fs::create_directories(box.path() / "pkg/sub");
+  writeRandomFile(box.file("pkg/a.bin"), 700000, 1);
+  writeRandomFile(box.file("pkg/sub/b.bin"), 300000, 2);
+  const std::string torrent = box.file("pkg.torrent");
+  makeTorrent(box.file("pkg"), Tracker::announceUrl(freePort()), torrent, 15);
+  // The files already sit in the folder that takes the torrent's top folder's place.
+  fs::rename(box.path() / "pkg", box.path() / "Mirel Setup");
+
+  int port = freePort();
+  EnginePty engine({"--responsefile", torrent, "--saveas", box.file("Mirel Setup"), "--minport",
+                    std::to_string(port), "--maxport", std::to_string(port + 20),
+                    "--display_interval", "0.1"});
+  ASSERT_TRUE(waitFor([&] { return lastTitleIs(engine, "Seeding") || engine.exited(); }, 20s))
+      << engine.output();
+  EXPECT_FALSE(fs::exists(box.path() / "pkg"));
+  quitWithQ(engine);
+}
+
+TEST(EngineTarget, PartialDataIsCheckedEvenWhenHashChecksAreOff) {
+  Sandbox box;
+  const std::string content = box.file("data.bin");
+  writeRandomFile(content, 1 << 20, 3);
+  const std::string torrent = box.file("data.torrent");
+  makeTorrent(content, Tracker::announceUrl(freePort()), torrent, 15);
+  // The first half is right; trusting the whole file would seed garbage.
+  std::string half = readFile(content).substr(0, 1 << 19);
+  const std::string target = box.write("out/data.bin", half);
+
+  int port = freePort();
+  EnginePty engine({"--responsefile", torrent, "--saveas", target, "--check_hashes", "0",
+                    "--minport", std::to_string(port), "--maxport", std::to_string(port + 20),
+                    "--display_interval", "0.1"});
+  ASSERT_TRUE(
+      waitFor([&] { return lastTitleIs(engine, "Leeching: 50.0%") || engine.exited(); }, 20s))
+      << engine.output();
+  for (const auto &title : engine.titles())
+    EXPECT_EQ(title.find("Seeding"), std::string::npos) << title;
+  EXPECT_EQ(readFile(target), half) << "data on disk changed";
   quitWithQ(engine);
 }
 
