@@ -330,3 +330,39 @@ TEST(Window, DiskFullEndsAndEngineThatCannotRunFallsBack) {
       EXPECT_EQ(slot.Engine, nullptr);
   }
 }
+
+// Closing while the HTTP fallback is fetching: the fetch aborts, nothing is
+// opened, and the monitor does not start again.
+TEST(Window, CloseDuringTheFallbackFetch) {
+  RunFolders run;
+  const std::string mark = run.Box.file("setup-ran");
+  const std::string setup = SetupScript(mark);
+  Published pub(run, setup, setup, "0");
+  FaultServer slow;
+  WriteFile(run.Server + "Download.ini",
+            "[Connection]\r\nWaitTime=0\r\n[Download]\r\nmirelS=" + slow.url("slow") + "\r\n");
+  MessageBoxAnswerer answerer;
+  TfMain w({pub.Server.url(), run.Own, false});
+  // The click comes from inside the fetch's message pumping.
+  QTimer clicker;
+  QObject::connect(&clicker, &QTimer::timeout, [&] {
+    if (w.FallbackAttempts() == 1 && w.CloseCount() == 0 &&
+        Text(w.lbTranDes) == "서버에서 파일을 다운받고 있습니다.")
+      QTest::mouseClick(w.btnCancel, Qt::LeftButton);
+  });
+  clicker.start(50);
+  const auto t0 = std::chrono::steady_clock::now();
+  w.show();
+  // The predicate is read between event batches, so by then the tick that
+  // ran the fetch has returned.
+  ASSERT_TRUE(Until([&] { return w.CloseCount() == 1 && !w.isVisible(); }, 30s));
+  // The fetch ended long before the slow answer would have (1000 s).
+  EXPECT_LT(std::chrono::steady_clock::now() - t0, 20s);
+  EXPECT_EQ(w.FallbackAttempts(), 1);
+  EXPECT_FALSE(w.timerUpdateMonitor->isActive());
+  EXPECT_TRUE(w.Closing);
+  EXPECT_EQ(w.btnCancel->Tag, 0);
+  EXPECT_TRUE(fs::is_empty(run.Own));
+  EXPECT_FALSE(fs::exists(mark));
+  EXPECT_FALSE(fs::exists(run.Engine()));
+}
