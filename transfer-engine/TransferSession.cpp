@@ -95,7 +95,9 @@ void checkWritable(const std::string &target, bool singleFile) {
   }
 }
 
-lt::settings_pack makeSettings(const EngineOptions &o) {
+} // namespace
+
+lt::settings_pack engineSettings(const EngineOptions &o) {
   lt::settings_pack sp;
   // Only the tracker finds peers: no DHT, no local discovery, and no
   // changes to the user's router.
@@ -123,8 +125,6 @@ lt::settings_pack makeSettings(const EngineOptions &o) {
   sp.set_str(lt::settings_pack::user_agent, "Mirel/1.0 libtorrent/" LIBTORRENT_VERSION);
   return sp;
 }
-
-} // namespace
 
 TransferSession::TransferSession(const EngineOptions &options)
     : minPort_(options.minPort), maxPort_(options.maxPort),
@@ -171,7 +171,7 @@ TransferSession::TransferSession(const EngineOptions &options)
   wakeRead_ = pipeFds[0];
   wakeWrite_ = pipeFds[1];
 
-  lt::session_params params(makeSettings(options));
+  lt::session_params params(engineSettings(options));
   // Plain reads and writes rather than memory maps: the mapped pages of a
   // large file would count against the engine's memory.
   params.disk_io_constructor = lt::posix_disk_io_constructor;

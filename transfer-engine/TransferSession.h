@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <libtorrent/session.hpp>
+#include <libtorrent/settings_pack.hpp>
 #include <libtorrent/torrent_handle.hpp>
 #include <memory>
 #include <optional>
@@ -19,6 +20,11 @@ class ETransferError : public std::runtime_error {
 public:
   using std::runtime_error::runtime_error;
 };
+
+// The session settings for the options: only the tracker finds peers (no
+// DHT, local discovery, UPnP or NAT-PMP), listening from --minport on, moving
+// up to --maxport when a port is taken, uploads limited as asked.
+lt::settings_pack engineSettings(const EngineOptions &options);
 
 // One torrent in one libtorrent session, set up from the engine's options.
 //
