@@ -59,6 +59,8 @@ std::shared_ptr<lt::torrent_info> loadMetainfo(const std::string &path) {
 bool allFilesPresent(const lt::add_torrent_params &p) {
   const lt::file_storage &files = p.ti->files();
   for (lt::file_index_t i : files.file_range()) {
+    if (files.pad_file_at(i))
+      continue; // alignment padding is never on disk
     auto renamed = p.renamed_files.find(i);
     std::string rel = renamed != p.renamed_files.end() ? renamed->second : files.file_path(i);
     std::error_code ec;
@@ -168,15 +170,15 @@ TransferSession::TransferSession(const EngineOptions &options)
   int pipeFds[2];
   if (::pipe2(pipeFds, O_CLOEXEC | O_NONBLOCK) != 0)
     throw ETransferError(std::string("cannot make a pipe: ") + std::strerror(errno));
-  wakeRead_ = pipeFds[0];
-  wakeWrite_ = pipeFds[1];
+  wakeRead_.fd = pipeFds[0];
+  wakeWrite_.fd = pipeFds[1];
 
   lt::session_params params(engineSettings(options));
   // Plain reads and writes rather than memory maps: the mapped pages of a
   // large file would count against the engine's memory.
   params.disk_io_constructor = lt::posix_disk_io_constructor;
   session_ = std::make_unique<lt::session>(std::move(params));
-  const int wake = wakeWrite_;
+  const int wake = wakeWrite_.fd;
   session_->set_alert_notify([wake] {
     char c = 1;
     [[maybe_unused]] auto n = ::write(wake, &c, 1);
@@ -198,10 +200,11 @@ TransferSession::~TransferSession() {
     lt::session_proxy proxy = session_->abort();
     session_.reset();
   }
-  if (wakeRead_ >= 0)
-    ::close(wakeRead_);
-  if (wakeWrite_ >= 0)
-    ::close(wakeWrite_);
+}
+
+TransferSession::Fd::~Fd() {
+  if (fd >= 0)
+    ::close(fd);
 }
 
 void TransferSession::waitForListen() {
@@ -249,13 +252,13 @@ void TransferSession::waitForListen() {
                          std::to_string(maxPort_) +
                          (failure.empty() ? std::string() : ": " + failure));
   char drain[64];
-  while (::read(wakeRead_, drain, sizeof drain) > 0) {
+  while (::read(wakeRead_.fd, drain, sizeof drain) > 0) {
   }
 }
 
 void TransferSession::poll() {
   char drain[64];
-  while (::read(wakeRead_, drain, sizeof drain) > 0) {
+  while (::read(wakeRead_.fd, drain, sizeof drain) > 0) {
   }
   handleAlerts();
 }

@@ -42,7 +42,7 @@ public:
   TransferSession &operator=(const TransferSession &) = delete;
 
   // Becomes readable when libtorrent has alerts waiting; drain it with poll().
-  int wakeFd() const { return wakeRead_; }
+  int wakeFd() const { return wakeRead_.fd; }
 
   // Handles waiting alerts. Throws ETransferError for a fatal one.
   void poll();
@@ -54,17 +54,28 @@ private:
   void waitForListen();
   void handleAlerts();
 
-  std::unique_ptr<lt::session> session_;
-  lt::torrent_handle torrent_;
+  // An owned file descriptor.
+  struct Fd {
+    int fd = -1;
+    Fd() = default;
+    Fd(const Fd &) = delete;
+    Fd &operator=(const Fd &) = delete;
+    ~Fd();
+  };
+
   int minPort_;
   int maxPort_;
   bool debug_; // every alert on standard error, for diagnosis
+  // The wake pipe is declared before the session so it outlives the
+  // session's threads, which write to it.
+  Fd wakeRead_;
+  Fd wakeWrite_;
+  std::unique_ptr<lt::session> session_;
+  lt::torrent_handle torrent_;
   std::string target_;
   std::string lastError_;
   int64_t maxUploaded_ = 0;
   int64_t maxDownloaded_ = 0;
-  int wakeRead_ = -1;
-  int wakeWrite_ = -1;
 };
 
 } // namespace mirel
