@@ -3,6 +3,7 @@
 #include "engine/Helpers.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cmath>
 #include <cstdio>
 
@@ -28,10 +29,15 @@ bool Usable(const std::string &token) {
   return !token.empty() && token != "?" && token != " ";
 }
 
-std::string Format(const char *format, double value) {
+// "%3.1f%%" with "." as decimal mark whatever the C locale says (the
+// window runs under the user's locale, the texts are fixed).
+std::string PercentText(double value) {
   char buf[64];
-  std::snprintf(buf, sizeof buf, format, value);
-  return buf;
+  const auto result = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, 1);
+  std::string text(buf, result.ptr);
+  if (text.size() < 3)
+    text.insert(0, 3 - text.size(), ' ');
+  return text + "%";
 }
 
 } // namespace
@@ -97,7 +103,7 @@ bool ApplyStatusTitle(const std::string &title, TSlotFigures &slot, int64_t tota
     const int64_t total = display.ProgressTotal();
     const double pctShown =
         total > 0 ? static_cast<double>(position) / static_cast<double>(total) * 100 : 0.0;
-    display.SetPercentText(Format("%3.1f%%", pctShown));
+    display.SetPercentText(PercentText(pctShown));
     char status[128];
     std::snprintf(status, sizeof status, "총 %lld MB / %lld MB 를 받았습니다.",
                   static_cast<long long>(position / 1048576),

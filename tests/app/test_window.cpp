@@ -55,7 +55,7 @@ TEST(Window, LayoutMatchesTheTable) {
     QSize size; // empty: sized to its text
     const char *text;
   };
-  const std::array<Place, 15> places{{
+  const std::array<Place, 13> places{{
       {w.imgBK, {0, 0}, {379, 170}, nullptr},
       {w.imgAppIcon, {6, 6}, {17, 17}, nullptr},
       {w.lblCaption, {27, 9}, {}, "Mirel(s) 다운로드"},
@@ -69,8 +69,6 @@ TEST(Window, LayoutMatchesTheTable) {
       {w.btnCancel, {293, 136}, {76, 25}, nullptr},
       {w.Label7, {200, 194}, {}, "받음 : "},
       {w.lbDown, {239, 194}, {}, "0.00"},
-      {w.Label7, {200, 194}, {}, nullptr},
-      {w.lbDown, {239, 194}, {}, nullptr},
   }};
   for (const Place &p : places) {
     const std::string name = p.widget->objectName().toStdString();
