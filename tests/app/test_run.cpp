@@ -366,3 +366,29 @@ TEST(Window, CloseDuringTheFallbackFetch) {
   EXPECT_FALSE(fs::exists(mark));
   EXPECT_FALSE(fs::exists(run.Engine()));
 }
+
+// "-console" starts the engine with its console shown; without it the
+// console stays hidden.
+TEST(Window, ConsoleSwitchDecidesTheEngineConsole) {
+  for (const bool console : {false, true}) {
+    SCOPED_TRACE(console);
+    RunFolders run;
+    const std::string setup = SetupScript(run.Box.file("setup-ran"));
+    Published pub(run, setup, setup, "600");
+    MessageBoxAnswerer answerer;
+    TfMain w({pub.Server.url(), run.Own, console});
+    w.show();
+    ASSERT_TRUE(Until([&] { return w.timerUpdateMonitor->isActive(); }));
+    ASSERT_TRUE(answerer.Seen.empty());
+    const mirel::TDownload &slot = w.Engines.Slots[0];
+    ASSERT_TRUE(slot.Active);
+    ASSERT_TRUE(slot.Engine && slot.Engine->Running());
+    EXPECT_EQ(slot.Engine->ConsoleVisible(), console);
+    EXPECT_EQ(slot.Engine->CommandLine(),
+              "\"" + run.Engine() + "ZULdnheadless.exe\" --responsefile \"" + run.Engine() +
+                  "mirelS.setup.exe.torrent\" --saveas \"" + run.Work() +
+                  "setup.sh\" --max_uploads 10 --min_uploads 3 --display_interval 1");
+    QTest::mouseClick(w.btnCancel, Qt::LeftButton);
+    EXPECT_EQ(w.CloseCount(), 1);
+  }
+}
