@@ -63,7 +63,7 @@ TEST(Journey, BitTorrentRunsTheSetupProgram) {
 
 TEST(Journey, SecondDownloaderDuringATransferEndsAtOnce) {
   // A slow seeder keeps the first run busy for several seconds.
-  ServerStack server({.seederUploadKiB = 512});
+  ServerStack server({.setupBytes = 2 << 20, .seederUploadKiB = 512});
   Sandbox box;
   DownloaderRun first(box.file("first"), server.baseUrl(), box.file("runtime"));
   // The configuration is fetched after the instance lock is taken.
