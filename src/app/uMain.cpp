@@ -254,7 +254,6 @@ namespace mirel {
 
 namespace {
 
-const char *const TextPreparing = "파일 전송 작업을 준비중입니다. 잠시만 기다려 주세요.";
 const char *const TextConnecting = "서버에 접속중입니다. 잠시만 기다려 주세요.";
 const char *const TextServerDown =
     "서버에 접속할 수 없습니다.\r\n프로그램을 종료하고 잠시 후에 다시 실행하세요.";
