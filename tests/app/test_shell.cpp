@@ -143,6 +143,11 @@ TEST(Bundle, EveryRowWrittenByteExact) {
     const std::string kind = row.Type;
     if (std::string(row.Name) == "Down") {
       EXPECT_NE(fs::status(path).permissions() & fs::perms::owner_exec, fs::perms::none);
+      // The engine this tree builds, when it builds one.
+      const std::string engine = std::string(MIREL_BINARY_DIR) + "/transfer-engine/mirel-engine";
+      if (fs::exists(engine)) {
+        EXPECT_EQ(written, readFile(engine));
+      }
     } else if (kind == "INI") {
       if (fs::exists(assets + "Core.ini")) {
         EXPECT_EQ(written, readFile(assets + "Core.ini"));
