@@ -248,10 +248,6 @@ void TfMain::CleanUpEngineFolder() {
   mirel::CleanUpEngineFolder(EngineFolder, MetainfoFileName);
 }
 
-} // namespace mirel
-
-namespace mirel {
-
 namespace {
 
 const char *const TextConnecting = "서버에 접속중입니다. 잠시만 기다려 주세요.";
