@@ -47,7 +47,7 @@ void THash::BuildChains() {
 
 void THash::AddRecord(std::string_view key, std::uint32_t h, int itemIndex) {
   if (Records.empty())
-    Records.reserve(4);
+    Records.reserve(2);
   const auto index = static_cast<std::int32_t>(Records.size());
   Records.push_back(THashRecord{h, itemIndex, std::string(key), -1});
   if (!Heads) {
