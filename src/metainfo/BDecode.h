@@ -1,6 +1,7 @@
 #pragma once
 
 #include "metainfo/Hashes.h"
+#include "metainfo/NodePool.h"
 #include "metainfo/Object.h"
 #include "metainfo/Streams.h"
 
@@ -15,6 +16,12 @@ namespace mirel {
 // A decoded integer, a decoded byte string, or a position entry.
 class TIntString final : public TObject {
 public:
+  // Nodes come from the node pool (see NodePool.h).
+  static void *operator new(std::size_t size) { return detail::AllocateNode(size); }
+  static void operator delete(void *node, std::size_t size) noexcept {
+    detail::ReleaseNode(node, size);
+  }
+
   std::string StringValue;       // bytes of a string; empty for integers
   std::int64_t IntegerValue = 0; // value of an integer; 0 for strings
   bool IsInteger = false;

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "metainfo/NodePool.h"
 #include "metainfo/Object.h"
 
 #include <cstdint>
@@ -75,6 +76,12 @@ private:
 // A THash that stores and owns one object per key.
 class TObjectHash final : public THash {
 public:
+  // Nodes come from the node pool (see NodePool.h).
+  static void *operator new(std::size_t size) { return detail::AllocateNode(size); }
+  static void operator delete(void *node, std::size_t size) noexcept {
+    detail::ReleaseNode(node, size);
+  }
+
   TObjectHash() = default;
   ~TObjectHash() override = default;
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "metainfo/NodePool.h"
+
 #include <memory>
 #include <stdexcept>
 #include <string>
@@ -22,6 +24,12 @@ public:
 // Ordered list that owns its elements.
 class TObjectList final : public TObject {
 public:
+  // Nodes come from the node pool (see NodePool.h).
+  static void *operator new(std::size_t size) { return detail::AllocateNode(size); }
+  static void operator delete(void *node, std::size_t size) noexcept {
+    detail::ReleaseNode(node, size);
+  }
+
   std::vector<std::unique_ptr<TObject>> Items;
 };
 
