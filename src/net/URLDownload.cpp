@@ -65,6 +65,8 @@ void TURLDownload::OnStartBinding() {
 bool TURLDownload::OnProgress(uint64_t received, uint64_t total, const std::string &statusText) {
   // Read before the pump: a close handled inside it counts from the next call.
   bool cancel = Closing != nullptr && *Closing;
+  if (OnBytesReceived)
+    OnBytesReceived(received);
   ShowProgress(clamp32(received), clamp32(total), statusText, cancel);
   ProcessMessages();
   return !(cancel || AbortRequested);

@@ -36,6 +36,10 @@ public:
   TFetchBeginEvent OnFetchBegin;
   TFetchEndEvent OnFetchEnd;
   TFetchProgressEvent OnFetchProgress;
+  // Called at every progress notification, before the display, with the
+  // count of bytes written to the file so far (not clamped to 32 bits); lets
+  // a reader follow the file while it arrives.
+  std::function<void(uint64_t received)> OnBytesReceived;
   std::string FileName;
   std::string StatusText;
   bool Started = false;

@@ -12,7 +12,9 @@
 
 #include <algorithm>
 #include <array>
+#include <cstdio>
 #include <map>
+#include <memory>
 
 using mirel::TSlotFigures;
 
@@ -202,4 +204,114 @@ TEST(SetupFile, ContentMustMatchLengthAndEveryPiece) {
   for (const auto &[bytes, ok] : cases)
     EXPECT_EQ(mirel::SetupFileMatchesMetainfo(box.write("f", bytes), meta), ok) << bytes.size();
   EXPECT_FALSE(mirel::SetupFileMatchesMetainfo(box.file("missing"), meta));
+}
+
+// The check that follows a file while a fetch writes it: the verdict after
+// Finish must be the same as the check of the finished file, however the
+// bytes arrived and whatever happened to the file meanwhile.
+class PieceCheckTest : public ::testing::Test {
+protected:
+  void SetUp() override {
+    Content.resize(100000);
+    for (size_t i = 0; i < Content.size(); ++i)
+      Content[i] = static_cast<char>(i * 13 + 5);
+    mirel::TMemoryStream stream(
+        mirel::test::MakeMetainfo("setup.bin", Content, "http://127.0.0.1:1/announce"));
+    ASSERT_TRUE(Meta.LoadFromStream(stream));
+    ASSERT_EQ(Meta.Pieces.size(), 7u);
+  }
+
+  // Appends the bytes in steps, telling the check after each one.
+  void Arrive(mirel::TPieceCheck &check, const std::string &path, const std::string &bytes,
+              size_t step) {
+    FILE *f = std::fopen(path.c_str(), "wb");
+    ASSERT_NE(f, nullptr);
+    for (size_t off = 0; off < bytes.size(); off += step) {
+      const size_t n = std::min(step, bytes.size() - off);
+      ASSERT_EQ(std::fwrite(bytes.data() + off, 1, n, f), n);
+      ASSERT_EQ(std::fflush(f), 0);
+      check.BytesWritten(off + n);
+    }
+    std::fclose(f);
+  }
+
+  mirel::test::Sandbox Box;
+  std::string Content;
+  mirel::TTorrentFile Meta;
+};
+
+TEST_F(PieceCheckTest, VerdictAfterArrivalInSteps) {
+  std::string flippedFirst = Content;
+  flippedFirst[10] ^= 1;
+  std::string flippedLast = Content;
+  flippedLast.back() ^= 1;
+  struct Case {
+    std::string bytes;
+    size_t step;
+    bool ok;
+  };
+  const std::array<Case, 7> cases{{
+      {Content, 1000, true},
+      {Content, 16384, true}, // one piece a step
+      {Content, 100000, true},
+      {flippedFirst, 5000, false},
+      {flippedLast, 5000, false},
+      {Content.substr(0, 99999), 5000, false},
+      {Content + "tail", 5000, false},
+  }};
+  for (const Case &c : cases) {
+    const std::string path = Box.file("setup.bin");
+    std::remove(path.c_str());
+    mirel::TPieceCheck check(path, Meta);
+    Arrive(check, path, c.bytes, c.step);
+    EXPECT_EQ(check.Finish(), c.ok) << c.bytes.size() << " in steps of " << c.step;
+  }
+}
+
+TEST_F(PieceCheckTest, FileReplacedAfterArrivalFails) {
+  const std::string path = Box.file("setup.bin");
+  mirel::TPieceCheck check(path, Meta);
+  Arrive(check, path, Content, 16384);
+  // Another file of the same length takes the name: whether or not the
+  // pieces were read before, the file now there is not the one checked.
+  std::string other = Content;
+  other[50000] ^= 1;
+  const std::string temp = Box.write("other.bin", other);
+  ASSERT_EQ(std::rename(temp.c_str(), path.c_str()), 0);
+  EXPECT_FALSE(check.Finish());
+}
+
+TEST_F(PieceCheckTest, MoreAnnouncedThanWrittenFails) {
+  const std::string path = Box.write("setup.bin", Content.substr(0, 50000));
+  mirel::TPieceCheck check(path, Meta);
+  check.BytesWritten(Content.size());
+  EXPECT_FALSE(check.Finish());
+}
+
+TEST_F(PieceCheckTest, DroppedWithoutFinishEndsItsWorker) {
+  // A fetch that fails or is aborted leaves the check unfinished; going out
+  // of scope must neither hang nor touch the file afterwards.
+  const std::string path = Box.write("setup.bin", Content.substr(0, 40000));
+  {
+    mirel::TPieceCheck check(path, Meta);
+    check.BytesWritten(40000);
+  }
+  { mirel::TPieceCheck never(Box.file("missing.bin"), Meta); }
+  EXPECT_EQ(mirel::test::readFile(path).size(), 40000u);
+}
+
+TEST_F(PieceCheckTest, LayoutThatCannotProveTheContentFails) {
+  const std::string path = Box.write("setup.bin", Content);
+  auto layout = [&](int64_t total, int32_t pieceLength, size_t pieces) {
+    auto meta = std::make_unique<mirel::TTorrentFile>();
+    meta->TotalLength = total;
+    meta->PieceLength = pieceLength;
+    meta->Pieces.assign(Meta.Pieces.begin(), Meta.Pieces.begin() + static_cast<long>(pieces));
+    return meta;
+  };
+  EXPECT_TRUE(mirel::SetupFileMatchesMetainfo(path, *layout(100000, 16384, 7)));
+  EXPECT_FALSE(mirel::SetupFileMatchesMetainfo(path, *layout(100000, 16384, 6)));
+  EXPECT_FALSE(mirel::SetupFileMatchesMetainfo(path, *layout(100000, 0, 7)));
+  EXPECT_FALSE(mirel::SetupFileMatchesMetainfo(path, *layout(0, 16384, 0)));
+  EXPECT_TRUE(mirel::SetupFileMatchesMetainfo(Box.write("empty.bin", ""), *layout(0, 16384, 0)));
 }

@@ -7,10 +7,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <filesystem>
 #include <sys/stat.h>
+#include <vector>
 
 namespace mirel {
 namespace {
@@ -82,6 +84,31 @@ TEST_F(FetchTest, FetchesIntoTheFileAndPumps) {
   EXPECT_TRUE(withBegin.Fetch(work_.file("second.exe")));
   EXPECT_EQ(begins, 1);
   EXPECT_EQ(withBegin.LastTick, 777u); // the event replaces the built-in reset
+}
+
+TEST_F(FetchTest, BytesReceivedFollowsTheFileOnDisk) {
+  // A reader of the arriving file relies on this: each count is already in
+  // the file, counts never go back, and the last one is the whole file.
+  TURLDownload download;
+  CountingDisplay display;
+  download.Display = &display;
+  const std::string target = work_.file("setup.exe");
+  std::vector<uint64_t> counts;
+  bool behindTheFile = true;
+  download.OnBytesReceived = [&](uint64_t received) {
+    struct stat st {};
+    if (received > 0 &&
+        (stat(target.c_str(), &st) != 0 || static_cast<uint64_t>(st.st_size) < received))
+      behindTheFile = false;
+    counts.push_back(received);
+  };
+  download.URL = nginx_.url("setup.exe");
+  ASSERT_TRUE(download.Fetch(target));
+  ASSERT_FALSE(counts.empty());
+  EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
+  EXPECT_EQ(counts.back(), data_.size());
+  EXPECT_TRUE(behindTheFile);
+  EXPECT_GT(pumps_, 0); // the hook comes on top of the usual notification
 }
 
 TEST_F(FetchTest, FailuresAnswerFalse) {
