@@ -144,6 +144,9 @@ void TfMain::BuildLayout() {
 
   timerUpdateMonitor = new QTimer(this);
   timerUpdateMonitor->setInterval(2000);
+  // A coarse timer may fire up to 5% early; the first tick would then come
+  // just before the waiting time is over and the fallback a whole period late.
+  timerUpdateMonitor->setTimerType(Qt::PreciseTimer);
   connect(timerUpdateMonitor, &QTimer::timeout, this, [this] { timerUpdateMonitorTimer(); });
   timerAutoExit = new QTimer(this);
   timerAutoExit->setInterval(100);
@@ -474,11 +477,17 @@ bool TfMain::RunFallback() {
   SetStatusText(TextFallback);
   download.URL = ReadDownloadURL(ProductId);
   ++FallbackAttempts_;
+  // A captive portal's page or a cut transfer must never be run as the
+  // setup program: the file has to be the one the metainfo describes. Its
+  // pieces are checked while they arrive, so little is left after the fetch.
+  std::unique_ptr<TPieceCheck> check;
+  if (Metainfo != nullptr) {
+    check = std::make_unique<TPieceCheck>(TargetPath, *Metainfo);
+    download.OnBytesReceived = [&check](uint64_t received) { check->BytesWritten(received); };
+  }
   if (!download.Fetch(TargetPath))
     return true;
-  // A captive portal's page or a cut transfer must never be run as the
-  // setup program: the file has to be the one the metainfo describes.
-  if (Metainfo == nullptr || !SetupFileMatchesMetainfo(TargetPath, *Metainfo)) {
+  if (check == nullptr || !check->Finish()) {
     ForceDeleteFile(TargetPath);
     return true;
   }
