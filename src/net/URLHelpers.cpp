@@ -1,5 +1,7 @@
 #include "URLHelpers.h"
 
+#include "platform/URLDownloadToFile.h"
+
 #include <filesystem>
 #include <string_view>
 #include <system_error>
@@ -7,21 +9,10 @@
 namespace mirel {
 
 std::string EscapeURL(const std::string &url) {
-  static constexpr std::string_view table = "{}^[]'#;@=&$-_.+!()";
-  static constexpr char hex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(url.size() * 3 / 2);
-  for (char ch : url) {
-    if (table.find(ch) != std::string_view::npos) {
-      auto c = static_cast<unsigned char>(ch);
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
+  return PercentEscape(url, [](unsigned char c) {
+    static constexpr std::string_view table = "{}^[]'#;@=&$-_.+!()";
+    return table.find(static_cast<char>(c)) != std::string_view::npos;
+  });
 }
 
 bool PurgeURLCache(const std::string &url) {

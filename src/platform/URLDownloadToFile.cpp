@@ -122,20 +122,7 @@ std::string decodeUnreserved(std::string_view s) {
 // Spaces and bytes of other code pages cannot go on the request line as
 // they are.
 std::string escapeUnsafe(std::string_view s) {
-  static const char hex[] = "0123456789ABCDEF";
-  std::string out;
-  out.reserve(s.size());
-  for (char ch : s) {
-    auto c = static_cast<unsigned char>(ch);
-    if (c == ' ' || c >= 0x80) {
-      out += '%';
-      out += hex[c >> 4];
-      out += hex[c & 15];
-    } else {
-      out += ch;
-    }
-  }
-  return out;
+  return PercentEscape(s, [](unsigned char c) { return c == ' ' || c >= 0x80; });
 }
 
 bool isHttpScheme(std::string_view scheme) {
@@ -247,6 +234,23 @@ int32_t codeFor(CURLcode rc, long status) {
 }
 
 } // namespace
+
+std::string PercentEscape(std::string_view text, bool (*needsEscape)(unsigned char)) {
+  static constexpr char hex[] = "0123456789ABCDEF";
+  std::string out;
+  out.reserve(text.size());
+  for (char ch : text) {
+    const auto c = static_cast<unsigned char>(ch);
+    if (needsEscape(c)) {
+      out += '%';
+      out += hex[c >> 4];
+      out += hex[c & 15];
+    } else {
+      out += ch;
+    }
+  }
+  return out;
+}
 
 std::string PrepareRequestURL(const std::string &url) {
   for (char ch : url) {

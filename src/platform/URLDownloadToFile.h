@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace mirel {
 
@@ -56,5 +57,8 @@ int32_t URLDownloadToFile(const std::string &url, const std::string &fileName,
 // and path decoded, spaces and bytes above 0x7F escaped), or empty when it is
 // not a well-formed http or https URL.
 std::string PrepareRequestURL(const std::string &url);
+
+// Writes each byte for which needsEscape is true as %XX (upper-case hex).
+std::string PercentEscape(std::string_view text, bool (*needsEscape)(unsigned char));
 
 } // namespace mirel
