@@ -54,7 +54,7 @@ bool FallbackDue(int &progressState, uint32_t now, uint32_t startTick, int32_t w
   return result;
 }
 
-bool ApplyStatusTitle(const std::string &title, TSlotFigures &slot, int64_t totalLength,
+bool ApplyStatusTitle(const std::string &title, TDownload &slot, int64_t totalLength,
                       int &progressState, IMonitorDisplay &display) {
   if (title.find("ZUL! Initializing") != std::string::npos)
     return false;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "engine/TransferSlots.h"
+
 #include <cstdint>
 #include <string>
 
@@ -22,17 +24,6 @@ public:
   virtual int64_t ProgressTotal() const = 0;
 };
 
-// The figures of one transfer slot that the status title feeds.
-struct TSlotFigures {
-  double UploadedMB = 0;
-  double UploadRate = 0;
-  double DownloadedMB = 0;
-  double DownloadRate = 0;
-  double DownloadBaseMB = 0;
-  int64_t TotalLength = 0;
-  bool SeedingSeen = false;
-};
-
 // True when the HTTP fallback is due: already chosen (state 2), or no
 // progress yet (state 0) and more than the waiting time has passed since
 // startTick, all in unsigned 32-bit milliseconds (a negative waiting time is
@@ -43,7 +34,7 @@ bool FallbackDue(int &progressState, uint32_t now, uint32_t startTick, int32_t w
 // progress state to 1 once the bar moved. Returns true when the transfer is
 // complete (the slot had reported seeding and the download rate is not
 // positive): the caller then shows the completion display.
-bool ApplyStatusTitle(const std::string &title, TSlotFigures &slot, int64_t totalLength,
+bool ApplyStatusTitle(const std::string &title, TDownload &slot, int64_t totalLength,
                       int &progressState, IMonitorDisplay &display);
 
 // The completion texts, in their order; the caller adds the button, the

@@ -513,17 +513,8 @@ bool TfMain::RunEngineSlots() {
         rearm = false;
       continue;
     }
-    TSlotFigures figures{slot.UploadedMB,   slot.UploadRate,     slot.DownloadedMB,
-                         slot.DownloadRate, slot.DownloadBaseMB, slot.TotalLength,
-                         slot.SeedingSeen};
-    const bool complete =
-        ApplyStatusTitle(slot.Engine->ReadTitle(), figures, Metainfo ? Metainfo->TotalLength : 0,
-                         ProgressState, *this);
-    slot.UploadedMB = figures.UploadedMB;
-    slot.UploadRate = figures.UploadRate;
-    slot.DownloadedMB = figures.DownloadedMB;
-    slot.DownloadRate = figures.DownloadRate;
-    slot.SeedingSeen = figures.SeedingSeen;
+    const bool complete = ApplyStatusTitle(
+        slot.Engine->ReadTitle(), slot, Metainfo ? Metainfo->TotalLength : 0, ProgressState, *this);
     if (complete) {
       CompletionDisplay();
       rearm = false;

@@ -16,7 +16,7 @@
 #include <map>
 #include <memory>
 
-using mirel::TSlotFigures;
+using mirel::TDownload;
 
 namespace {
 
@@ -45,7 +45,7 @@ constexpr int64_t TenMiB = 10485760;
 
 TEST(Monitor, WorkedExample) {
   FakeDisplay d(TenMiB);
-  TSlotFigures slot;
+  TDownload slot;
   slot.TotalLength = TenMiB;
   int state = 0;
   const bool complete = mirel::ApplyStatusTitle(
@@ -81,7 +81,11 @@ TEST(Monitor, TitlesThatChangeNothingOrLittle) {
   for (const Case &c : cases) {
     SCOPED_TRACE(c.title);
     FakeDisplay d(TenMiB);
-    TSlotFigures slot{7, 8, 9, 0, 0, TenMiB, false};
+    TDownload slot;
+    slot.UploadedMB = 7;
+    slot.UploadRate = 8;
+    slot.DownloadedMB = 9;
+    slot.TotalLength = TenMiB;
     int state = 0;
     EXPECT_FALSE(mirel::ApplyStatusTitle(c.title, slot, TenMiB, state, d));
     if (std::string(c.title).find("Down: 0.00") == std::string::npos) {
@@ -102,7 +106,7 @@ TEST(Monitor, TitlesThatChangeNothingOrLittle) {
 
 TEST(Monitor, SeedingThenCompleteOnTheNextTick) {
   FakeDisplay d(TenMiB);
-  TSlotFigures slot;
+  TDownload slot;
   slot.TotalLength = TenMiB;
   int state = 1;
   const std::string seeding = "x Up: 0.00 MB @ 0.00 kB/s Down: 10.00 MB @ 0.00 kB/s | Seeding";
@@ -111,7 +115,7 @@ TEST(Monitor, SeedingThenCompleteOnTheNextTick) {
   EXPECT_TRUE(slot.SeedingSeen);
   EXPECT_TRUE(mirel::ApplyStatusTitle(seeding, slot, TenMiB, state, d));
   // Still receiving at a positive rate: not complete yet.
-  TSlotFigures busy;
+  TDownload busy;
   busy.TotalLength = TenMiB;
   busy.SeedingSeen = true;
   EXPECT_FALSE(mirel::ApplyStatusTitle(
@@ -126,7 +130,7 @@ TEST(Monitor, SeedingThenCompleteOnTheNextTick) {
 
 TEST(Monitor, PercentageEstimateWinsWhenSmaller) {
   FakeDisplay d(TenMiB);
-  TSlotFigures slot;
+  TDownload slot;
   slot.TotalLength = TenMiB;
   int state = 0;
   // 1.00 MB received but 50% reported: remaining 5 MB, not 9.

@@ -193,7 +193,7 @@ TEST(Window, TransferringThenCancel) {
   for (const mirel::TBundleRow &row : mirel::BundleTable)
     EXPECT_TRUE(fs::exists(run.Engine() + row.FileName)) << row.FileName;
 
-  mirel::TSlotFigures figures;
+  mirel::TDownload figures;
   figures.TotalLength = 10485760;
   mirel::ApplyStatusTitle(
       "12% Up: 0.00 MB @ 0.00 kB/s Down: 1.50 MB @ 512.00 kB/s | Leeching: 12.0%", figures,
@@ -214,7 +214,6 @@ TEST(Window, TransferringThenCancel) {
     EXPECT_EQ(slot.Engine, nullptr);
 }
 
-// Lengths that do not fit the bar's 32-bit range are scaled.
 // An engine that ends by itself before any progress no longer strands the
 // run: the monitor goes on and the fallback follows after the waiting time.
 TEST(Window, EngineExitBeforeProgressStillFallsBack) {

@@ -245,7 +245,7 @@ TEST(Window, BarScalesLargeAndEmptyTotals) {
     EXPECT_EQ(w.Gauge1->value(), c.value) << c.total;
   }
   // The percentage follows the bytes, not the scaled bar.
-  mirel::TSlotFigures figures;
+  mirel::TDownload figures;
   figures.TotalLength = int64_t(3) << 31;
   w.SetGaugeTotal(figures.TotalLength);
   mirel::ApplyStatusTitle("x Up: 0.00 MB @ 0.00 kB/s Down: 1536.00 MB @ 1024.00 kB/s | Leeching: ",
