@@ -1,5 +1,7 @@
 #include "Completion.h"
 
+#include "FileHandle.h"
+
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -81,24 +83,6 @@ int SpawnDetached(const char *const argv[]) {
   close(pipefd[0]);
   return n == static_cast<ssize_t>(sizeof err) ? err : 0;
 }
-
-class FileHandle {
-public:
-  explicit FileHandle(int fd) : Fd(fd) {}
-  ~FileHandle() {
-    if (Fd >= 0)
-      close(Fd);
-  }
-  FileHandle(const FileHandle &) = delete;
-  FileHandle &operator=(const FileHandle &) = delete;
-  // Closes now; false when the last writes did not reach the file.
-  bool Close() {
-    const int fd = Fd;
-    Fd = -1;
-    return fd >= 0 && close(fd) == 0;
-  }
-  int Fd;
-};
 
 // Reads until the buffer is full or the file ends; -1 on a read error.
 ssize_t ReadFull(int fd, char *buf, size_t size) {

@@ -1,5 +1,7 @@
 #include "SetupFile.h"
 
+#include "FileHandle.h"
+
 #include "metainfo/MessageDigests.h"
 #include "metainfo/TorrentFile.h"
 
@@ -15,18 +17,6 @@ namespace mirel {
 namespace {
 
 constexpr size_t ReadChunk = 1 << 20;
-
-class FileHandle {
-public:
-  FileHandle() = default;
-  ~FileHandle() {
-    if (Fd >= 0)
-      close(Fd);
-  }
-  FileHandle(const FileHandle &) = delete;
-  FileHandle &operator=(const FileHandle &) = delete;
-  int Fd = -1;
-};
 
 // Without pieces there is nothing to prove the content with, except for an
 // empty file.
